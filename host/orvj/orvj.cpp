@@ -1,0 +1,1 @@
+// Placeholder until the companion library stand-in is written.

@@ -1,0 +1,3 @@
+#include "module/version.h"
+
+extern "C" const char* orvjava_version() { return "1.0.0"; }

@@ -1,6 +1,10 @@
 #include "kel/veskpattern.h"
 
+#include <cstdlib>
 #include <cstring>
+
+#include "model/any.h"
+#include "model/any_array.h"
 
 // Oniguruma's header defines a UChar of its own, which clashes with ICU's: it
 // is included here only, never from a header.
@@ -220,6 +224,25 @@ std::string VeskPattern::toText() const {
   if (flags_ & kGlobal) out += 'g';
   if (flags_ & kMultiLine) out += 'm';
   return out;
+}
+
+Any* VeskPattern::replace(const char* text, const char* replacement) const {
+  std::string out = replaceText(text != nullptr ? text : "", replacement != nullptr ? replacement : "");
+  return new Any(out.c_str());
+}
+
+AnyArray* VeskPattern::split(const char* text) const {
+  auto* array = new AnyArray(0);
+  for (const std::string& piece : splitText(text != nullptr ? text : "")) array->append(new Any(piece.c_str()));
+  return array;
+}
+
+char* VeskPattern::toString(Parser*) { return strdup(toText().c_str()); }
+
+int VeskPattern::isEqual(const Principal*, bool* out, const Translatable* other) const {
+  const auto* p = dynamic_cast<const VeskPattern*>(other);
+  *out = p != nullptr && other->getObjectID() == kObjectId && samePattern(*p);
+  return 0;
 }
 
 bool vesk_match(const char* pattern, const char* text) {

@@ -11,7 +11,11 @@
 #include <utility>
 #include <vector>
 
-class VeskPattern {
+#include "model/translatable.h"
+
+class AnyArray;
+
+class VeskPattern : public Translatable {
  public:
   // Flag bits of the mask given at construction.
   enum : int {
@@ -25,7 +29,7 @@ class VeskPattern {
   // Compiles `pattern` (the whole text). A pattern that does not compile
   // still makes an object: hasError() is then true and errorText() tells why.
   VeskPattern(std::string_view pattern, int flags);
-  ~VeskPattern();
+  ~VeskPattern() override;
   VeskPattern(const VeskPattern&) = delete;
   VeskPattern& operator=(const VeskPattern&) = delete;
 
@@ -67,6 +71,17 @@ class VeskPattern {
 
   // "/" pattern "/" then i, g, m for the flags 1, 4, 2, in that order.
   [[nodiscard]] std::string toText() const;
+
+  // replaceText as a new string value.
+  [[nodiscard]] Any* replace(const char* text, const char* replacement) const;
+  // splitText as a new array of string values.
+  [[nodiscard]] AnyArray* split(const char* text) const;
+
+  // The object protocol: "/pattern/flags" (release with free); equal to
+  // another pattern object with the same text and flags.
+  char* toString(Parser* parser) override;
+  int getObjectID() const override { return kObjectId; }
+  int isEqual(const Principal* principal, bool* out, const Translatable* other) const override;
 
   // Same pattern text and flags.
   [[nodiscard]] bool samePattern(const VeskPattern& other) const {

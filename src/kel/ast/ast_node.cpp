@@ -25,14 +25,18 @@ void StmtAstNode::newLine(std::string& out, int indent) {
 }
 
 void StmtAstNode::dumpLeading(std::string& out, int indent) const {
-  if (leading_) leading_->dump(out, indent);
+  if (!leading_) return;
+  newLine(out, indent);
+  out += "(Leading ";
+  dumpQuoted(leading_->text(), out);
+  out += ')';
 }
 
-void dumpExpr(const ExprAstNode* node, std::string& out) {
+void dumpExpr(const ExprAstNode* node, std::string& out, int indent) {
   if (node == nullptr) {
     out += '-';
   } else {
-    node->dump(out, 0);
+    node->dump(out, indent);
   }
 }
 

@@ -123,7 +123,8 @@ class StmtAstNode : public AstNode {
 
 using StmtPtr = std::unique_ptr<StmtAstNode>;
 
-// Helpers for dump(): an expression inline, or "-" for none.
-void dumpExpr(const ExprAstNode* node, std::string& out);
+// Helpers for dump(): an expression inline, or "-" for none; a function body
+// inside it is indented from `indent`.
+void dumpExpr(const ExprAstNode* node, std::string& out, int indent);
 // A text as a quoted, escaped literal.
 void dumpQuoted(const std::string& text, std::string& out);

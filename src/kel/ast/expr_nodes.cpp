@@ -1,4 +1,5 @@
 #include "kel/ast/expr_nodes.h"
+#include "kel/ast/stmt_nodes.h"
 
 #include <algorithm>
 #include <charconv>
@@ -58,7 +59,7 @@ LiteralAstNode::LiteralAstNode(const Location& location, Token& token) : ExprAst
   token_.moveTo(token);
 }
 
-void LiteralAstNode::dump(std::string& out, int) const {
+void LiteralAstNode::dump(std::string& out, int indent) const {
   out += "(Literal ";
   const Any& v = token_.value;
   switch (token_.type) {
@@ -80,7 +81,7 @@ void LiteralAstNode::dump(std::string& out, int) const {
 
 // ---- IdentAstNode, ObjectAstNode
 
-void IdentAstNode::dump(std::string& out, int) const { out += "(Ident " + name_ + ")"; }
+void IdentAstNode::dump(std::string& out, int indent) const { out += "(Ident " + name_ + ")"; }
 
 ObjectAstNode::ObjectAstNode(const Location& location, Function* function)
     : ExprAstNode(location), object_(function) {
@@ -117,7 +118,7 @@ void ObjectFactoryAstNode::addElement(ExprPtr value) {
   members_.push_back(Member{false, {}, std::move(value)});
 }
 
-void ObjectFactoryAstNode::dump(std::string& out, int) const {
+void ObjectFactoryAstNode::dump(std::string& out, int indent) const {
   out += kind_ == kObject ? "(Object" : "(Array";
   for (const Member& m : members_) {
     out += ' ';
@@ -125,7 +126,7 @@ void ObjectFactoryAstNode::dump(std::string& out, int) const {
       dumpQuoted(m.name, out);
       out += ':';
     }
-    dumpExpr(m.value.get(), out);
+    dumpExpr(m.value.get(), out, indent);
   }
   out += ')';
 }
@@ -137,11 +138,11 @@ MemberDerefAstNode::MemberDerefAstNode(const Location& location, ExprPtr object,
   setHeight(std::max(heightOf(object_.get()), heightOf(member_.get())) + 1);
 }
 
-void MemberDerefAstNode::dump(std::string& out, int) const {
+void MemberDerefAstNode::dump(std::string& out, int indent) const {
   out += "(Member ";
-  dumpExpr(object_.get(), out);
+  dumpExpr(object_.get(), out, indent);
   out += ' ';
-  dumpExpr(member_.get(), out);
+  dumpExpr(member_.get(), out, indent);
   out += ')';
 }
 
@@ -152,12 +153,12 @@ ArrayDerefAstNode::ArrayDerefAstNode(const Location& location, ExprPtr object, s
   setHeight(h + 1);
 }
 
-void ArrayDerefAstNode::dump(std::string& out, int) const {
+void ArrayDerefAstNode::dump(std::string& out, int indent) const {
   out += "(Index ";
-  dumpExpr(object_.get(), out);
+  dumpExpr(object_.get(), out, indent);
   for (const ExprPtr& i : indexes_) {
     out += ' ';
-    dumpExpr(i.get(), out);
+    dumpExpr(i.get(), out, indent);
   }
   out += ')';
 }
@@ -169,19 +170,19 @@ FnCallAstNode::FnCallAstNode(const Location& location, ExprPtr target, std::vect
   setHeight(h + 1);
 }
 
-void FnCallAstNode::dump(std::string& out, int) const {
+void FnCallAstNode::dump(std::string& out, int indent) const {
   if (isNew_) {
     out += "(New " + className_;
   } else if (hasMemberName_) {
     out += "(MethodCall " + memberName_ + " ";
-    dumpExpr(target_.get(), out);
+    dumpExpr(target_.get(), out, indent);
   } else {
     out += "(Call ";
-    dumpExpr(target_.get(), out);
+    dumpExpr(target_.get(), out, indent);
   }
   for (const ExprPtr& a : args_) {
     out += ' ';
-    dumpExpr(a.get(), out);
+    dumpExpr(a.get(), out, indent);
   }
   out += ')';
 }
@@ -193,19 +194,19 @@ UnaryExprAstNode::UnaryExprAstNode(const Location& location, ExprPtr operand)
   setHeight(heightOf(operand_.get()) + 1);
 }
 
-void UnaryExprAstNode::dump(std::string& out, int) const {
+void UnaryExprAstNode::dump(std::string& out, int indent) const {
   out += '(';
   out += dumpName();
   out += ' ';
-  dumpExpr(operand_.get(), out);
+  dumpExpr(operand_.get(), out, indent);
   out += ')';
 }
 
-void IncDecAstNode::dump(std::string& out, int) const {
+void IncDecAstNode::dump(std::string& out, int indent) const {
   out += '(';
   out += dumpName();
   out += prefix_ ? " prefix " : " postfix ";
-  dumpExpr(operand(), out);
+  dumpExpr(operand(), out, indent);
   out += ')';
 }
 
@@ -221,7 +222,7 @@ BinaryExprAstNode::BinaryExprAstNode(const Location& location, const ExprAstNode
   setHeight(std::max(heightOf(left_), heightOf(right_.get())) + 1);
 }
 
-void BinaryExprAstNode::dump(std::string& out, int) const {
+void BinaryExprAstNode::dump(std::string& out, int indent) const {
   out += '(';
   out += dumpName();
   if (op_ != OP_NONE) {
@@ -229,9 +230,9 @@ void BinaryExprAstNode::dump(std::string& out, int) const {
     out += opCodeText(op_);
   }
   out += ' ';
-  dumpExpr(left_, out);
+  dumpExpr(left_, out, indent);
   out += ' ';
-  dumpExpr(right_.get(), out);
+  dumpExpr(right_.get(), out, indent);
   out += ')';
 }
 
@@ -243,13 +244,13 @@ ConditionalExpressionAstNode::ConditionalExpressionAstNode(const Location& locat
   setHeight(std::max({heightOf(condition_.get()), heightOf(then_.get()), heightOf(else_.get())}) + 1);
 }
 
-void ConditionalExpressionAstNode::dump(std::string& out, int) const {
+void ConditionalExpressionAstNode::dump(std::string& out, int indent) const {
   out += "(Conditional ";
-  dumpExpr(condition_.get(), out);
+  dumpExpr(condition_.get(), out, indent);
   out += ' ';
-  dumpExpr(then_.get(), out);
+  dumpExpr(then_.get(), out, indent);
   out += ' ';
-  dumpExpr(else_.get(), out);
+  dumpExpr(else_.get(), out, indent);
   out += ')';
 }
 
@@ -258,10 +259,10 @@ AssignmentExprAstNode::AssignmentExprAstNode(const Location& location, ExprPtr t
   setHeight(std::max(heightOf(target_.get()), heightOf(value_.get())) + 1);
 }
 
-void AssignmentExprAstNode::dump(std::string& out, int) const {
+void AssignmentExprAstNode::dump(std::string& out, int indent) const {
   out += "(Assign ";
-  dumpExpr(target_.get(), out);
+  dumpExpr(target_.get(), out, indent);
   out += ' ';
-  dumpExpr(value_.get(), out);
+  dumpExpr(value_.get(), out, indent);
   out += ')';
 }

@@ -12,7 +12,7 @@ void OutputStmt::dump(std::string& out, int indent) const {
   dumpQuoted(text_, out);
   if (expression_) {
     out += ' ';
-    dumpExpr(expression_.get(), out);
+    dumpExpr(expression_.get(), out, indent);
   }
   out += ')';
 }
@@ -42,7 +42,7 @@ void AssignmentStmtAstNode::dump(std::string& out, int indent) const {
   dumpLeading(out, indent);
   newLine(out, indent);
   out += "(Expr ";
-  dumpExpr(expression_.get(), out);
+  dumpExpr(expression_.get(), out, indent);
   out += ')';
 }
 
@@ -58,7 +58,7 @@ void LetOrVarAstNode::dump(std::string& out, int indent) const {
   out += name_;
   if (value_) {
     out += ' ';
-    dumpExpr(value_.get(), out);
+    dumpExpr(value_.get(), out, indent);
   }
   out += ')';
 }
@@ -78,7 +78,7 @@ void ReturnStmtAstNode::dump(std::string& out, int indent) const {
   dumpLeading(out, indent);
   newLine(out, indent);
   out += "(Return ";
-  dumpExpr(value_.get(), out);
+  dumpExpr(value_.get(), out, indent);
   out += ')';
 }
 
@@ -122,7 +122,7 @@ void IfStmtAstNode::dump(std::string& out, int indent) const {
     newLine(out, indent + 1);
     if (b.condition) {
       out += "(When ";
-      dumpExpr(b.condition.get(), out);
+      dumpExpr(b.condition.get(), out, indent);
     } else {
       out += "(Else";
     }
@@ -142,7 +142,7 @@ void WhileStmtAstNode::dump(std::string& out, int indent) const {
   dumpLeading(out, indent);
   newLine(out, indent);
   out += "(While ";
-  dumpExpr(condition_.get(), out);
+  dumpExpr(condition_.get(), out, indent);
   body_->dump(out, indent + 1);
   out += ')';
 }
@@ -157,7 +157,7 @@ void DoWhileStmtAstNode::dump(std::string& out, int indent) const {
   dumpLeading(out, indent);
   newLine(out, indent);
   out += "(DoWhile ";
-  dumpExpr(condition_.get(), out);
+  dumpExpr(condition_.get(), out, indent);
   body_->dump(out, indent + 1);
   out += ')';
 }
@@ -179,9 +179,9 @@ void ForStmtAstNode::dump(std::string& out, int indent) const {
   dumpLeading(out, indent);
   newLine(out, indent);
   out += "(For ";
-  dumpExpr(condition_.get(), out);
+  dumpExpr(condition_.get(), out, indent);
   out += ' ';
-  dumpExpr(final_.get(), out);
+  dumpExpr(final_.get(), out, indent);
   initial_->dump(out, indent + 1);
   body_->dump(out, indent + 1);
   out += ')';
@@ -198,7 +198,7 @@ void SwitchStmtAstNode::dump(std::string& out, int indent) const {
   dumpLeading(out, indent);
   newLine(out, indent);
   out += "(Switch ";
-  dumpExpr(selector_.get(), out);
+  dumpExpr(selector_.get(), out, indent);
   body_->dump(out, indent + 1);
   out += ')';
 }

@@ -8,6 +8,7 @@
 #include "kel/ast/stmt_nodes.h"
 #include "kel/output.h"
 #include "model/any.h"
+#include "model/dir_error.h"
 
 Parser::Parser(const char* sourceName, std::string_view text, AbstractVarSet* rootVarSet, int line, int column,
                bool scriptlet)
@@ -97,6 +98,14 @@ void Parser::pError(const char* message, const Location& location) {
     addTraceback(*error_, location);
     printf(5, "Parser: error: %s at %s:%d:%d\n", message, location.fileName().c_str(), location.line(),
            location.column());
+  }
+  errorFlag_ = true;
+}
+
+void Parser::throwErrorCode(const AstNode* node, int type, int code) {
+  if (!error_) {
+    error_ = std::make_unique<Error>(static_cast<Error::Type>(type), code, DirError::getErrorDescription(code));
+    addTraceback(*error_, node != nullptr ? node->location() : here());
   }
   errorFlag_ = true;
 }

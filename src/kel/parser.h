@@ -71,8 +71,9 @@ class Parser {
   [[nodiscard]] bool executeExpression(const Principal* principal, AbstractVarSet* varSet, Any** result);
 
   // Runs every ".js" script file below `path` (a file or a directory, read
-  // recursively) against `varSet`. Failures are logged; the result is 0, or
-  // the errno of a path that cannot be read.
+  // recursively, entries in name order) against `varSet`. Failures are
+  // logged; the result is 0, or the directory error code of a path that
+  // cannot be read.
   static int source(const Principal* principal, AbstractVarSet* varSet, const char* path);
   static int source(const Principal* principal, AbstractVarSet* varSet, const char* path,
                     const char* relativeName);
@@ -85,6 +86,9 @@ class Parser {
   // the real cause.
   void pError(const char* message);
   void pError(const char* message, const Location& location);
+  // Reports a run-time error of `type` whose message is the directory
+  // error text of `code`, with a traceback starting at `node`.
+  void throwErrorCode(const AstNode* node, int type, int code);
   // Stores a copy of `error` (unless one is stored) and sets the flag.
   void throwError(const Error& error);
   // Discards the stored error; the error flag stays as it is.

@@ -17,6 +17,7 @@
 #include "kel/ast/stmt_nodes.h"
 #include "kel/output.h"
 #include "kel/parser.h"
+#include "model/dir_error.h"
 
 int Parser::executeScript(const Principal* principal, AbstractVarSet* varSet) {
   principal_ = principal;
@@ -52,7 +53,7 @@ int sourcePath(const Principal* principal, AbstractVarSet* varSet, const std::st
                const std::string& relativeName, std::set<DirectoryId>& open) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) {
-    int err = errno;
+    int err = DirError::fromPosix(errno);
     log(0, "Unable to source files from: %s", path.c_str());
     return err;
   }
@@ -61,7 +62,7 @@ int sourcePath(const Principal* principal, AbstractVarSet* varSet, const std::st
     if (!open.insert(id).second) return 0;  // already being read further up
     DIR* dir = opendir(path.c_str());
     if (dir == nullptr) {
-      int err = errno;
+      int err = DirError::fromPosix(errno);
       log(0, "Unable to source files in directory: %s", path.c_str());
       open.erase(id);
       return err;
@@ -111,7 +112,7 @@ int Parser::source(const Principal* principal, AbstractVarSet* varSet, const cha
 
 int Parser::source(const Principal* principal, AbstractVarSet* varSet, const char* path,
                    const char* relativeName) {
-  if (path == nullptr) return EINVAL;
+  if (path == nullptr) return DirError::ILLEGAL_ARGUMENT;
   std::set<DirectoryId> open;
   return sourcePath(principal, varSet, path, relativeName != nullptr ? relativeName : "", open);
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <sys/stat.h>
@@ -17,6 +19,7 @@
 #include "model/any.h"
 #include "model/any_array.h"
 #include "model/attributes.h"
+#include "model/dir_error.h"
 #include "model/obj_ref.h"
 #include "testing/test_util.h"
 
@@ -166,6 +169,41 @@ TEST(Parser, NestingIsBoundedNotFatal) {
   EXPECT_TRUE(ok.parse());
 }
 
+// The deepest trees the bounds accept are parsed, dumped and destroyed on a
+// thread with a 1 MB stack, the size Java gives its threads.
+TEST(Parser, AcceptedNestingFitsASmallStack) {
+  auto repeat = [](const std::string& s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+  };
+  struct Work {
+    std::string source;
+    bool ok = false;
+    size_t dumped = 0;
+  } work;
+  const int levels = Parser::kMaxNesting / 2 - 2;  // each ( ) costs two counted levels
+  work.source = "x = " + repeat("(", levels) + "1" + repeat(")", levels) + ";\n" +
+                "y = 1" + repeat("+1", Parser::kMaxTreeHeight - 3) + ";\n" +
+                repeat("{", Parser::kMaxNesting - 2) + repeat("}", Parser::kMaxNesting - 2);
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, 1 << 20);
+  pthread_t thread;
+  auto run = [](void* arg) -> void* {
+    auto* w = static_cast<Work*>(arg);
+    auto parser = std::make_unique<Parser>("deep.js", w->source, nullptr, 1, 1, false);
+    w->ok = parser->parseScript();
+    w->dumped = parser->dumpTree().size();
+    return nullptr;
+  };
+  ASSERT_EQ(pthread_create(&thread, &attr, run, &work), 0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attr);
+  EXPECT_TRUE(work.ok);
+  EXPECT_GT(work.dumped, 0u);
+}
+
 TEST(Parser, FirstErrorIsKept) {
   Parser parser("test.js", "x = ;", nullptr, 1, 0, false);
   EXPECT_FALSE(parser.parseScript());
@@ -177,6 +215,17 @@ TEST(Parser, FirstErrorIsKept) {
   parser.recover();
   EXPECT_EQ(parser.getError(), nullptr);
   EXPECT_TRUE(parser.hasError());  // the flag stays
+}
+
+TEST(Parser, RunTimeErrorsTakeTheDirectoryText) {
+  Parser parser("run.js", "a + b", nullptr, 2, 1, false);
+  ASSERT_TRUE(parser.parse());
+  const auto* add = dynamic_cast<const BinaryExprAstNode*>(parser.expressionTree());
+  ASSERT_NE(add, nullptr);
+  parser.throwErrorCode(add->right(), Error::REFERENCE_ERROR, 46);
+  ASSERT_NE(parser.getError(), nullptr);
+  EXPECT_EQ(parser.getError()->text(), "ReferenceError: Variable not defined\n    at: run.js:2:5");
+  EXPECT_EQ(parser.getError()->code(), 46);
 }
 
 TEST(Parser, ErrorText) {
@@ -276,7 +325,7 @@ TEST(Parser, RegexAllowedOnlyWhereAnOperandStarts) {
 
 TEST(Parser, SourceRunsScriptFiles) {
   orvtest::TempDir dir;
-  EXPECT_EQ(Parser::source(nullptr, nullptr, dir.file("missing").c_str()), ENOENT);
+  EXPECT_EQ(Parser::source(nullptr, nullptr, dir.file("missing").c_str()), DirError::fromPosix(ENOENT));
   orvtest::writeFile(dir.file("a.js"), "var x = 1;");
   orvtest::writeFile(dir.file("bad.js"), "var x = ;");
   orvtest::writeFile(dir.file("skip.txt"), "not a script");

@@ -181,10 +181,11 @@ TEST(Parser, AcceptedNestingFitsASmallStack) {
     std::string source;
     bool ok = false;
     size_t dumped = 0;
+    std::string error;
   } work;
   const int levels = Parser::kMaxNesting / 2 - 2;  // each ( ) costs two counted levels
   work.source = "x = " + repeat("(", levels) + "1" + repeat(")", levels) + ";\n" +
-                "y = 1" + repeat("+1", Parser::kMaxTreeHeight - 3) + ";\n" +
+                "y = 1" + repeat("+1", Parser::kMaxTreeHeight - 5) + ";\n" +
                 repeat("{", Parser::kMaxNesting - 2) + repeat("}", Parser::kMaxNesting - 2);
   pthread_attr_t attr;
   pthread_attr_init(&attr);
@@ -194,13 +195,14 @@ TEST(Parser, AcceptedNestingFitsASmallStack) {
     auto* w = static_cast<Work*>(arg);
     auto parser = std::make_unique<Parser>("deep.js", w->source, nullptr, 1, 1, false);
     w->ok = parser->parseScript();
+    if (!w->ok) w->error = parser->getError()->text();
     w->dumped = parser->dumpTree().size();
     return nullptr;
   };
   ASSERT_EQ(pthread_create(&thread, &attr, run, &work), 0);
   pthread_join(thread, nullptr);
   pthread_attr_destroy(&attr);
-  EXPECT_TRUE(work.ok);
+  EXPECT_TRUE(work.ok) << work.error;
   EXPECT_GT(work.dumped, 0u);
 }
 

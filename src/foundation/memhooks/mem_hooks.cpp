@@ -101,8 +101,10 @@ __attribute__((tls_model("initial-exec"))) thread_local int t_lockDepth = 0;
 
 bool tracingOn() { return (g_mode.load(std::memory_order_relaxed) & kTracing) != 0; }
 bool guardedBlocksMayExist() { return (g_mode.load(std::memory_order_relaxed) & kGuardedBlocks) != 0; }
-// A call is traced when tracing is on and the thread is not already inside a hook.
-bool shouldTrace() { return tracingOn() && !t_busy; }
+// A call is traced when tracing is on and the thread is not already inside a
+// hook. Acquire: what orv_init_mem_hooks set up before turning tracing on is
+// visible to every traced call.
+bool shouldTrace() { return (g_mode.load(std::memory_order_acquire) & kTracing) != 0 && !t_busy; }
 
 void lockHooks() {
   if (t_lockDepth++ == 0) pthread_mutex_lock(&g_lock);

@@ -226,7 +226,7 @@ __attribute__((noinline)) void step_fork(bool guards) {
     orv_post_fork_hooks();
     // Nothing the child does may reach the parent's trace, and the parent's
     // guarded blocks must still be released the right way.
-    void* mine = malloc(12345);
+    void* mine = opaque(malloc(12345));
     free(mine);
     size_t usable = malloc_usable_size(parentBlock);
     bool ok = guards ? usable == 64 : usable >= 64;
@@ -240,7 +240,7 @@ __attribute__((noinline)) void step_fork(bool guards) {
   // A child that does not call it is kept out of the trace all the same.
   pid = fork();
   if (pid == 0) {
-    void* mine = malloc(12346);
+    void* mine = opaque(malloc(12346));
     free(mine);
     free(parentBlock);
     _exit(0);
@@ -255,7 +255,7 @@ __attribute__((noinline)) void step_dlopen() {
   step("dlopen");
   void* handle = dlopen("libz.so.1", RTLD_NOW | RTLD_LOCAL);
   check(handle != nullptr, "dlopen libz.so.1");
-  void* p = malloc(7);
+  void* p = opaque(malloc(7));
   result("dlopen", handle, p);
   free(p);
 }
@@ -346,15 +346,44 @@ void* threadBody(void* arg) {
   return nullptr;
 }
 
+// Forks while other threads hold or wait for the hook lock: a child that
+// inherited a held lock would hang in its first malloc.
+void* forkerBody(void*) {
+  for (int i = 0; i < 20; ++i) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      void* p = opaque(malloc(4321));
+      free(p);
+      _exit(0);
+    }
+    int status = waitBounded(pid);
+    check(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0, "child forked amid traced threads");
+  }
+  return nullptr;
+}
+
+// Loads and unloads a library while other threads trace: the loader's lock
+// and the hook lock must never be taken in opposite orders.
+void* loaderBody(void*) {
+  for (int i = 0; i < 30; ++i) {
+    void* handle = dlopen("libz.so.1", RTLD_NOW | RTLD_LOCAL);
+    check(handle != nullptr, "dlopen amid traced threads");
+    if (handle != nullptr) dlclose(handle);
+  }
+  return nullptr;
+}
+
 int threadsScenario(const char* path) {
   orv_init_mem_guards();
   if (orv_init_mem_hooks(path, false) != 0) return 1;
   step("threads");
-  pthread_t threads[4];
+  pthread_t threads[6];
   for (uintptr_t i = 0; i < 4; ++i) pthread_create(&threads[i], nullptr, threadBody, reinterpret_cast<void*>(i));
+  pthread_create(&threads[4], nullptr, forkerBody, nullptr);
+  pthread_create(&threads[5], nullptr, loaderBody, nullptr);
   for (pthread_t t : threads) pthread_join(t, nullptr);
   step("end");
-  return 0;
+  return g_failures == 0 ? 0 : 1;
 }
 
 int envScenario() {

@@ -9,6 +9,8 @@
 
 #include <cstdarg>
 
+struct timeval;
+
 // Levels. A message is written when its level is at or above the threshold
 // that applies to it.
 enum : int {
@@ -59,15 +61,22 @@ void log(int threshold, int level, int err, long long id, const char* fmt, ...)
 // The common writer behind the four forms. `name` may be null.
 void __log(const char* name, long long id, int err, const char* fmt, va_list ap);
 
-// Log into dated files in `dir` (at most 79 characters). A null `dir` makes
-// standard output the open stream instead.
+// Log into dated files in `dir`: <dir>/<name>_YYYYMMDD.log, or with hourly
+// logs <dir>/<name>_YYYYMMDD_HH.log. A null `dir` makes standard output the
+// open stream instead (and clears the fixed file and the directory). A
+// directory of more than 79 characters is refused: the previous setting stays
+// and the refusal is logged and printed on standard error.
 void setLogDir(const char* dir);
-// Replaces the default log name (the stem of the file names, "orvanex").
+// Replaces the default log name (the stem of the file names, "orvanex"). A
+// null, empty or longer than 131 characters name is refused as above.
 void setLogName(const char* name);
-// Log into the fixed file `path` (at most 79 characters); it wins over the
-// directory. A null `path` makes standard output the open stream instead.
+// Log into the fixed file `path`, opened for append; it wins over the
+// directory. A null `path` makes standard output the open stream instead (and
+// clears the file and the directory). A path of more than 79 characters is
+// refused as above.
 void setLog(const char* path);
-// Also writes every line to standard output from now on.
+// Also writes every line to standard output from now on (never turned off).
+// Lines that already go to standard output are not written twice.
 void copyLogToStdout();
 
 // A process-unique identifier to tag related lines: the process id shifted
@@ -79,3 +88,11 @@ void copyLogToStdout();
 // With no hook installed, negative codes print "Unknown error".
 using LogErrorTextFn = const char* (*)(int code);
 void setLogErrorTextHook(LogErrorTextFn fn);
+
+// The clock behind the time prefix and the file names (gettimeofday when
+// null). Tests install a fixed clock to cross hours and days.
+using LogClockFn = void (*)(struct timeval* now);
+void setLogClock(LogClockFn fn);
+
+// Longest message text of one line; longer messages are cut to this length.
+inline constexpr int kLogMessageMax = 16382;

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "foundation/log.h"
+#include "model/any.h"
+#include "model/attributes.h"
 
 namespace {
 
@@ -248,6 +250,14 @@ Properties* Properties::diff(const Properties& other) const {
     if (theirs == nullptr || strcmp(theirs, e->value) != 0) result->setProperty(e->key, e->value, -1);
   }
   return result.release();
+}
+
+Attributes* Properties::getProperties() const {
+  auto attrs = std::make_unique<Attributes>();
+  // Appended, so the attributes run in this set's order and a name that
+  // occurs twice finds the same (newest) value in both.
+  for (const Entry* e = head_; e != nullptr; e = e->next) attrs->appendAttribute(e->key, new Any(e->value));
+  return attrs.release();
 }
 
 void Properties::logProperties(const char* label) const {

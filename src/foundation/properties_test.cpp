@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "foundation/log.h"
+#include "model/any.h"
+#include "model/attributes.h"
 #include "testing/test_util.h"
 
 namespace {
@@ -276,6 +278,28 @@ TEST(PropertiesTest, CopyReversesAndDiffFindsChanges) {
   EXPECT_EQ(none->head(), nullptr);
   std::unique_ptr<Properties> back(other.diff(p));
   EXPECT_EQ(keys(*back), (std::vector<std::string>{"b=two@-1", "z=9@-1"}));
+}
+
+TEST(PropertiesTest, GetPropertiesGivesTextAttributesInListOrder) {
+  orvtest::TempDir tmp;
+  orvtest::writeFile(tmp.file("p"), "a: 1\nempty:\nb: two words \na: 3\n");
+  Properties p;
+  ASSERT_TRUE(p.load(tmp.file("p").c_str()));
+  std::unique_ptr<Attributes> attrs(p.getProperties());
+  ASSERT_NE(attrs, nullptr);
+  std::vector<std::string> got;
+  for (const Attributes::AttrList* a = attrs->first(); a != nullptr; a = a->getNext()) {
+    const Any* v = a->getValue();
+    ASSERT_NE(v, nullptr);
+    EXPECT_TRUE(v->isString()) << a->getName();
+    got.push_back(std::string(a->getName()) + "=" + (v->getString() ? v->getString() : "(null)"));
+  }
+  EXPECT_EQ(got, (std::vector<std::string>{"a=3", "b=two words ", "empty=", "a=1"}));
+  EXPECT_STREQ(attrs->getStringAttribute("a"), "3");  // the same value the set gives
+
+  Properties none;
+  std::unique_ptr<Attributes> empty(none.getProperties());
+  EXPECT_EQ(empty->size(), 0);
 }
 
 TEST(PropertiesTest, LogPropertiesListsEntriesInListOrder) {

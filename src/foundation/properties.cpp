@@ -152,6 +152,7 @@ const char* Properties::getProperty(const char* key) const {
 }
 
 bool Properties::load(const char* path, bool equalsForm) {
+  if (path == nullptr) return true;
   File f(fopen(path, "re"));
   if (!f) return true;
   LineReader reader(f.get());
@@ -184,6 +185,7 @@ bool Properties::load(const char* path, bool equalsForm) {
 }
 
 bool Properties::merge(const char* source, const char* destination) {
+  if (source == nullptr || destination == nullptr) return false;
   for (Entry* e = head_; e != nullptr; e = e->next) e->seen = false;
 
   // The whole source first: the destination is truncated only once the source
@@ -224,8 +226,10 @@ bool Properties::merge(const char* source, const char* destination) {
       }
     }
   }
+  // An older entry shadowed by a newer one of the same key is not appended:
+  // as the last line of the file it would win over the current value.
   for (const Entry* e = head_; e != nullptr; e = e->next) {
-    if (!e->seen) out.append(e->key).append(": ").append(e->value).push_back('\n');
+    if (!e->seen && find(e->key) == e) out.append(e->key).append(": ").append(e->value).push_back('\n');
   }
 
   File dst(fopen(destination, "we"));

@@ -353,6 +353,24 @@ TEST(PropertiesTest, MergeRewritesChangedValuesAndAppendsNewKeys) {
   }
 }
 
+// A set loaded from a file with a duplicate key holds the older value too;
+// merging must not append it, where it would win on the next load.
+TEST(PropertiesTest, MergeNeverAppendsAShadowedDuplicate) {
+  orvtest::TempDir tmp;
+  const std::string src = tmp.file("src");
+  orvtest::writeFile(src, "a: 1\na: 2\n");
+  Properties p;
+  ASSERT_TRUE(p.load(src.c_str()));
+  p.setProperty("b", "old", -1);
+  p.setProperty("b", "new", -1);
+  ASSERT_TRUE(p.merge(src.c_str(), src.c_str()));
+  EXPECT_EQ(orvtest::readFile(src), "a: 2\na: 2\nb: new\n");
+  Properties back;
+  ASSERT_TRUE(back.load(src.c_str()));
+  EXPECT_STREQ(back.getProperty("a"), "2");
+  EXPECT_STREQ(back.getProperty("b"), "new");
+}
+
 TEST(PropertiesTest, MergeFailuresLeaveTheDestinationAlone) {
   Properties p;
   p.setProperty("k", "v", -1);

@@ -133,6 +133,12 @@ class DaemonThread {
   DaemonThread* prev_ = nullptr;
 };
 
+extern "C" {
+// DaemonThread::attachMainThread(nullptr, server), for a host that finds the
+// module's entry points by name.
+void s_attachMainThread(int server);
+}
+
 // The record of a thread not started by the runtime (the main thread, the
 // signal thread): its run() does nothing, it is started and initialized from
 // the beginning, and it never deletes itself.

@@ -143,3 +143,7 @@ void DaemonThread::attachMainThread(ChildListener* listener, bool server) {
   pthread_attr_destroy(&attr);
   if (rv != 0) log(rv, "Error: pthread_create() fails");
 }
+
+// For a host that loads the module with dlopen and cannot name the class:
+// attachMainThread with no child listener.
+extern "C" void s_attachMainThread(int server) { DaemonThread::attachMainThread(nullptr, server != 0); }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -22,6 +23,14 @@ const std::string& workDir() {
     if (mkdtemp(tmpl.data()) == nullptr) abort();
     return tmpl;
   }();
+  static const bool cleanup = [] {
+    atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(dir, ec);
+    });
+    return true;
+  }();
+  (void)cleanup;
   return dir;
 }
 

@@ -181,6 +181,14 @@ class Dumper {
         return object(depth, prefix, at);
       case TAG_CONTAINER:
         return container(depth, prefix, at);
+      case TAG_FIELD: {
+        // A lone field (a piece of an object) is shown as such at the top.
+        if (depth != 0) return failed(at, MSG_ERR_MISSING_TYPE);
+        int field;
+        if (m_.readFieldHeader(loc, &field) != 0) return failed(at);
+        if (m_.peekTag(*loc) < 0) return failed(at, MSG_ERR_MISSING_FIELD_CODE);
+        return value(depth, "field " + std::to_string(field) + ": ", static_cast<int64_t>(at));
+      }
       default:
         // A trailer, a field outside an object or an unknown tag.
         return failed(at, MSG_ERR_MISSING_TYPE);
@@ -205,7 +213,11 @@ class Dumper {
       int field;
       if (m_.readFieldHeader(loc, &field) != 0) return failed(fieldAt);
       if (m_.peekTag(*loc) < 0) return failed(fieldAt, MSG_ERR_MISSING_FIELD_CODE);
-      if (value(depth + 1, "field " + std::to_string(field) + ": ", static_cast<int64_t>(fieldAt)) != 0) return -1;
+      if (value(depth + 1, "field " + std::to_string(field) + ": ", static_cast<int64_t>(fieldAt)) != 0) {
+        // The decoder reports data that ends anywhere inside an object so.
+        if (code_ == MSG_ERR_EOF || code_ == MSG_ERR_INCOMPLETE) code_ = MSG_ERR_MISSING_FIELD_CODE;
+        return -1;
+      }
     }
   }
 

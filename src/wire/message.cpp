@@ -20,10 +20,20 @@ Message::Message(int type) : MessageBase(MSG_MODE_WRITE, type) {
 
 Message::Message() : MessageBase(MSG_MODE_READ, -1) {}
 
-Message::Message(const char* data, size_t n) : MessageBase(MSG_MODE_READ, -1) {
+Message::Message(const char* data, size_t n) : Message(data, n, false) {}
+
+Message::Message(const char* data, size_t n, bool borrow) : MessageBase(MSG_MODE_READ, -1) {
   if (n == 0) return;
-  MessageChunk* c = addChunk(n);
-  std::memcpy(c->data, data, n);
+  if (!borrow) {
+    MessageChunk* c = addChunk(n);
+    std::memcpy(c->data, data, n);
+    chunkFilled(c, n);
+    return;
+  }
+  // Mode 2 never writes into a chunk: the bytes can be used in place.
+  MessageChunk* c = addChunk(0);
+  c->data = const_cast<char*>(data);
+  c->capacity = n;
   chunkFilled(c, n);
 }
 

@@ -24,6 +24,9 @@ class Message : public MessageBase {
   // Mode 2 over a copy of `n` bytes that carry no frame header (an opaque
   // object, say): reading starts at the first byte.
   Message(const char* data, size_t n);
+  // The same without the copy: the message reads the `n` bytes where they are,
+  // and they must stay unchanged for as long as the message lives.
+  Message(const char* data, size_t n, bool borrow);
   ~Message() override;
 
   // Mode 1: into the last chunk when it has room, else into a new chunk twice

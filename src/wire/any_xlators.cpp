@@ -202,9 +202,9 @@ int AnyArrayXlator(MessageBase* m, Translatable** object, int direction) {
   }
   int n;
   if (m->readInt32Field(1, n) != 0) return -1;
-  // Every element is a field of its own: a count the object cannot hold is
-  // refused before anything is allocated for it.
-  if (n < 0 || n > m->fieldCount() - 1) {
+  // Every element is a field of its own, three bytes at the least: a count
+  // the object cannot hold is refused before anything is allocated for it.
+  if (n < 0 || static_cast<uint64_t>(n) > m->bytesInObject() / 3) {
     m->setError(MSG_ERR_MISSING_FIELD);
     return -1;
   }

@@ -264,7 +264,7 @@ TEST_F(AnyXlators, HostileValuesAreRefused) {
       {"attributes container of another type", "09 00 00 03 E9 0B 01 0C 00 00 03 EC 0D 0A", 1001,
        MSG_ERR_BAD_TYPE},
       {"attributes container not closed", "09 00 00 03 E9 0B 01 0C 00 00 03 EB 08 0A", 1001,
-       MSG_ERR_MISSING_TYPE},
+       MSG_ERR_BAD_TYPE},
       {"wrong object type", "09 00 00 03 E9 0A", 1000, MSG_ERR_BAD_TYPE},
   };
   for (const Case& c : cases) {

@@ -78,16 +78,21 @@ int AttributesALXlator(MessageBase* m, Translatable** object, int direction) {
     if (rc == MSG_ERR_NULL_OBJECT) continue;
     if (rc != 0) return -1;
     if (type != OBJ_ATTRLIST_ID) {
-      m->freeIndexObject();
       m->setError(MSG_ERR_BAD_TYPE);
+      (void)m->freeIndexObject();
       return -1;
     }
     char* name;
     int hint;
     Any* value;
     rc = readEntry(m, &name, &hint, &value);
-    m->freeIndexObject();
-    if (rc != 0) return -1;
+    if (m->freeIndexObject() != 0 || rc != 0) {
+      if (rc == 0) {
+        MessageBase::freeString(name);
+        delete value;
+      }
+      return -1;
+    }
     set->appendAttribute(name, value, hint);
     MessageBase::freeString(name);
   }

@@ -123,16 +123,6 @@ bool MessageBase::normalize(_BufferLocation* loc) {
   return true;
 }
 
-bool MessageBase::take(_BufferLocation* loc, void* out, size_t n) {
-  MessageChunk* c = loc->chunk;
-  if (c != nullptr && loc->offset + n <= c->used && !(hasReturned_ && loc == &readLoc_)) {
-    std::memcpy(out, c->data + loc->offset, n);
-    loc->offset += n;
-    return true;
-  }
-  return readLocBytes(loc, out, n);
-}
-
 bool MessageBase::readLocBytes(_BufferLocation* loc, void* out, size_t n) {
   auto* dst = static_cast<char*>(out);
   if (n == 0) return true;
@@ -204,7 +194,7 @@ int MessageBase::peekTag(const _BufferLocation& location) {
 
 // Tag bytes are read and, when unwanted, pushed back through these two, which
 // remember where the byte came from so that it goes back to the same place.
-int MessageBase::readTag(_BufferLocation* loc, int* tag) {
+int MessageBase::readTagSlow(_BufferLocation* loc, int* tag) {
   if (loc == &readLoc_ && hasReturned_) {
     hasReturned_ = false;
     tagSource_ = TagSource::kReturned;
@@ -258,13 +248,16 @@ MessageBase::Frame& MessageBase::pushFrame(bool container, int type, const _Buff
   if (static_cast<size_t>(depth_) == frames_.size()) frames_.emplace_back();
   Frame& f = frames_[depth_++];
   f.container = container;
+  f.pending = false;
+  f.complete = false;
+  f.duplicates = false;
   f.type = type;
   f.start = start;
   f.cursor = start;
+  f.origin = nullptr;
   f.fields.clear();
-  f.duplicates = false;
+  f.seen[0] = f.seen[1] = f.seen[2] = f.seen[3] = 0;
   f.hint = 0;
-  f.indexed = false;
   pin(start.chunk);
   return f;
 }
@@ -274,10 +267,11 @@ void MessageBase::popFrame() {
   Frame& f = frames_[--depth_];
   unpin(f.start.chunk);
   f.fields.clear();
+  if (f.duplicates) {
+    for (auto& v : f.byField) v.clear();
+  }
   releaseConsumed();
 }
-
-void MessageBase::freeIndexObject() { popFrame(); }
 
 MessageBase::Frame* MessageBase::objectFrame() {
   for (int i = depth_ - 1; i >= 0; --i) {
@@ -293,69 +287,159 @@ const MessageBase::Frame* MessageBase::objectFrame() const {
   return nullptr;
 }
 
-// Entries in field-number order (stable, so the occurrences of one number stay
-// in stream order), for frames where a plain scan could pick the wrong one.
-void MessageBase::buildIndex(Frame& f) {
-  f.firstOf.assign(257, 0);
-  for (const FieldEntry& e : f.fields) ++f.firstOf[e.field + 1];
-  for (int i = 1; i <= 256; ++i) f.firstOf[i] += f.firstOf[i - 1];
-  f.order.resize(f.fields.size());
-  std::vector<uint32_t> next(f.firstOf.begin(), f.firstOf.end() - 1);
-  for (uint32_t i = 0; i < f.fields.size(); ++i) f.order[next[f.fields[i].field]++] = i;
-  f.indexed = true;
+// Scans one more field of an object frame (or its trailer): passes the value
+// of the last entry (by its known end, else by skipping it), then reads the
+// next tag. Returns a code; the caller sets it.
+int MessageBase::scanNext(Frame& f) {
+  if (f.pending) {
+    FieldEntry& last = f.fields.back();
+    if (last.hasEnd) {
+      f.cursor = {last.endChunk, last.endOffset};
+    } else {
+      int rc = skipValue(&f.cursor, MSG_ERR_MISSING_FIELD_CODE);
+      if (rc != 0) return rc;
+      last.endChunk = f.cursor.chunk;
+      last.endOffset = f.cursor.offset;
+      last.hasEnd = true;
+    }
+    f.pending = false;
+  }
+  int tag;
+  if (readTag(&f.cursor, &tag) != 0) return MSG_ERR_MISSING_FIELD_CODE;
+  if (tag == TAG_OBJECT_END) {
+    f.complete = true;
+    return 0;
+  }
+  if (tag != TAG_FIELD) return MSG_ERR_BAD_FIELD_CODE;
+  unsigned char n;
+  if (!take(&f.cursor, &n, 1)) return MSG_ERR_MISSING_FIELD_CODE;
+  // A value must follow: data that ends here ends inside the object.
+  int next;
+  if (readTag(&f.cursor, &next) != 0) return MSG_ERR_MISSING_FIELD_CODE;
+  unreadTag(&f.cursor, next);
+  const auto index = static_cast<uint32_t>(f.fields.size());
+  f.fields.push_back({f.cursor.chunk, f.cursor.offset, nullptr, 0, n, false});
+  f.pending = true;
+  const uint64_t bit = uint64_t{1} << (n & 63);
+  if (f.seen[n >> 6] & bit) {
+    if (!f.duplicates) {
+      // From the first repeated number on, occurrences are kept per number.
+      f.duplicates = true;
+      f.byField.resize(256);
+      for (uint32_t i = 0; i < index; ++i) f.byField[f.fields[i].field].push_back(i);
+    }
+  }
+  f.seen[n >> 6] |= bit;
+  if (f.duplicates) f.byField[n].push_back(index);
+  return 0;
 }
 
-int MessageBase::fieldLocation(int field, int occurrence, _BufferLocation* out) {
+// Reads on to the trailer and moves the frame's origin past it.
+int MessageBase::finishFrame(Frame& f) {
+  while (!f.complete) {
+    int rc = scanNext(f);
+    if (rc != 0) return rc;
+  }
+  if (f.origin != nullptr) assignLocation(f.origin, f.cursor);
+  return 0;
+}
+
+bool MessageBase::findScanned(Frame& f, unsigned field, int occurrence, size_t* index) {
+  if ((f.seen[field >> 6] & (uint64_t{1} << (field & 63))) == 0) return false;
+  if (f.duplicates) {
+    const auto& v = f.byField[field];
+    if (static_cast<size_t>(occurrence) >= v.size()) return false;
+    *index = v[occurrence];
+    return true;
+  }
+  if (occurrence != 0) return false;
+  // Translators mostly read fields in the order they were written: start
+  // where the last lookup ended.
+  const size_t n = f.fields.size();
+  for (size_t k = 0; k < n; ++k) {
+    size_t i = f.hint + k;
+    if (i >= n) i -= n;
+    if (f.fields[i].field == field) {
+      f.hint = i + 1 == n ? 0 : i + 1;
+      *index = i;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Locates occurrence `occurrence` of field `field` of the innermost object
+// frame, scanning further as needed. Returns a code without setting it.
+int MessageBase::openField(int field, int occurrence, FieldRef* ref) {
   Frame* f = objectFrame();
   if (f == nullptr || field < 0 || field > 255 || occurrence < 0) return MSG_ERR_MISSING_FIELD;
   const auto want = static_cast<unsigned>(field);
-  size_t n = f->fields.size();
-  if (!f->duplicates) {
-    if (occurrence > 0) return MSG_ERR_MISSING_FIELD;
-    // Translators mostly read fields in the order they were written: start
-    // where the last lookup ended.
-    for (size_t k = 0; k < n; ++k) {
-      size_t i = f->hint + k;
-      if (i >= n) i -= n;
-      if (f->fields[i].field == want) {
-        f->hint = i + 1 == n ? 0 : i + 1;
-        *out = {f->fields[i].chunk, f->fields[i].offset};
-        return 0;
-      }
-    }
-    return MSG_ERR_MISSING_FIELD;
+  size_t index;
+  bool found = findScanned(*f, want, occurrence, &index);
+  while (!found && !f->complete) {
+    int rc = scanNext(*f);
+    if (rc != 0) return rc;
+    if (!f->complete && f->fields.back().field == want) found = findScanned(*f, want, occurrence, &index);
   }
-  if (!f->indexed) buildIndex(*f);
-  uint32_t at = f->firstOf[want] + static_cast<uint32_t>(occurrence);
-  if (at >= f->firstOf[want + 1]) return MSG_ERR_MISSING_FIELD;
-  const FieldEntry& e = f->fields[f->order[at]];
-  *out = {e.chunk, e.offset};
+  if (!found) return MSG_ERR_MISSING_FIELD;
+  const FieldEntry& e = f->fields[index];
+  ref->loc = {e.chunk, e.offset};
+  ref->frame = f;
+  ref->index = index;
   return 0;
+}
+
+// Records where a value that was just read ends.
+void MessageBase::closeField(const FieldRef& ref) {
+  FieldEntry& e = ref.frame->fields[ref.index];
+  if (!e.hasEnd) {
+    e.endChunk = ref.loc.chunk;
+    e.endOffset = ref.loc.offset;
+    e.hasEnd = true;
+  }
 }
 
 int MessageBase::findField(int field, _BufferLocation* out) { return findField(field, 0, out); }
 
 int MessageBase::findField(int field, int occurrence, _BufferLocation* out) {
   if (error_ != 0) return -1;
-  _BufferLocation loc;
-  int rc = fieldLocation(field, occurrence, &loc);
+  FieldRef ref;
+  int rc = openField(field, occurrence, &ref);
   if (rc != 0) return fail(rc);
-  *out = loc;
+  *out = ref.loc;
   return 0;
 }
 
-bool MessageBase::hasField(int field) const {
-  const Frame* f = objectFrame();
-  if (f == nullptr || field < 0 || field > 255) return false;
-  for (const FieldEntry& e : f->fields) {
-    if (e.field == static_cast<unsigned>(field)) return true;
-  }
-  return false;
+bool MessageBase::hasField(int field) {
+  if (error_ != 0) return false;
+  FieldRef ref;
+  int rc = openField(field, 0, &ref);
+  if (rc != 0 && rc != MSG_ERR_MISSING_FIELD) fail(rc);
+  return rc == 0;
 }
 
-int MessageBase::fieldCount() const {
+int MessageBase::fieldCount() {
+  Frame* f = objectFrame();
+  if (f == nullptr) return 0;
+  while (!f->complete) {
+    int rc = scanNext(*f);
+    if (rc != 0) return fail(rc);
+  }
+  return static_cast<int>(f->fields.size());
+}
+
+uint64_t MessageBase::bytesInObject() const {
   const Frame* f = objectFrame();
-  return f != nullptr ? static_cast<int>(f->fields.size()) : 0;
+  return f != nullptr ? total_ - offsetOf(f->start) : 0;
+}
+
+int MessageBase::freeIndexObject() {
+  if (depth_ == 0) return 0;
+  int rc = 0;
+  Frame& f = frames_[depth_ - 1];
+  if (!f.container && error_ == 0) rc = finishFrame(f);
+  popFrame();
+  return rc != 0 ? fail(rc) : (error_ != 0 ? -1 : 0);
 }
 
 // ---- buffer helpers ----

@@ -204,10 +204,15 @@ class MessageBase {
   [[nodiscard]] int readStringField(int field, char*& out);
   [[nodiscard]] int readStringArrayField(int field, char**& out);
   [[nodiscard]] int readBytesField(int field, size_t& n, char*& out);
-  // True when the innermost object frame has the field; never sets an error.
-  [[nodiscard]] bool hasField(int field) const;
-  // Number of fields recorded for the innermost object frame (0 without one).
-  [[nodiscard]] int fieldCount() const;
+  // True when the innermost object frame has the field. False when it has
+  // not (no error), or when the object turns out malformed (error set).
+  [[nodiscard]] bool hasField(int field);
+  // Number of fields of the innermost object frame (0 without one); -1 with
+  // the error state set when the object is malformed.
+  [[nodiscard]] int fieldCount();
+  // Bytes from the start of the innermost object frame to the end of the
+  // data: a bound for counts read from the object (0 without a frame).
+  [[nodiscard]] uint64_t bytesInObject() const;
 
   // An object of `type` (a null object gives null and status 0). readObject
   // logs "Warning: object translator failed for ObjectId: %d" when the
@@ -250,12 +255,14 @@ class MessageBase {
   // container being read, else the message's read location. It stays valid
   // until the read location moves past it (consumed chunks are released).
   [[nodiscard]] _BufferLocation* getLocation();
-  // Reads the object header at `location`, records its fields and opens its
-  // frame (so the field readers apply to it); *type receives its id. A null
-  // object returns MSG_ERR_NULL_OBJECT (no error state, no frame). Close the
-  // frame with freeIndexObject().
+  // Reads the object header at `location` and opens its frame, so that the
+  // field readers apply to it; *type receives its id. A null object returns
+  // MSG_ERR_NULL_OBJECT (no error state, no frame). Fields are found in
+  // stream order as they are asked for. freeIndexObject() reads on to the
+  // trailer, moves `location` past it (it must stay valid until then) and
+  // closes the frame; it fails (-1, error state) on a malformed object.
   [[nodiscard]] int indexObjectForRead(_BufferLocation* location, int* type);
-  void freeIndexObject();
+  int freeIndexObject();
   // Depth of open frames (objects and containers being read).
   [[nodiscard]] int frameDepth() const { return depth_; }
 
@@ -291,22 +298,38 @@ class MessageBase {
   void setMode(int mode) { mode_ = mode; }
 
  private:
+  // Where a field's value starts, and once it has been read or skipped,
+  // where it ends (so that looking further never passes it twice).
   struct FieldEntry {
     MessageChunk* chunk;
     size_t offset;
-    unsigned field;
+    MessageChunk* endChunk;
+    size_t endOffset;
+    unsigned char field;
+    bool hasEnd;
   };
+  // An object or container being read. An object's fields are scanned
+  // lazily: `cursor` is where scanning goes on (at the start of the last
+  // entry's value while `pending`), `complete` once the trailer was read.
   struct Frame {
     bool container = false;
+    bool pending = false;
+    bool complete = false;
+    bool duplicates = false;
     int type = 0;
     _BufferLocation start;   // pinned while the frame is open
-    _BufferLocation cursor;  // container: the next item
+    _BufferLocation cursor;  // container: the next item; object: the scan position
+    _BufferLocation* origin = nullptr;  // object: moved past the trailer on closing
     std::vector<FieldEntry> fields;
-    bool duplicates = false;
-    size_t hint = 0;              // where the next lookup starts
-    bool indexed = false;         // `order`/`firstOf` built
-    std::vector<uint32_t> order;  // entries sorted by field number, stable
-    std::vector<uint32_t> firstOf;
+    uint64_t seen[4] = {0, 0, 0, 0};  // field numbers met so far
+    size_t hint = 0;                  // where the next lookup among entries starts
+    std::vector<std::vector<uint32_t>> byField;  // entries per number, once there are duplicates
+  };
+  // A field located for reading: the value's location and its entry.
+  struct FieldRef {
+    _BufferLocation loc;
+    Frame* frame;
+    size_t index;
   };
 
   // The shared bodies of the item and field writers; field -1: no prefix.
@@ -318,7 +341,17 @@ class MessageBase {
   int writeContainerAt(int field, int type, const Translatable* object);
   int writeOpaqueObjectAt(int field, int type, const char* bytes, size_t n);
   int fail(int code);
-  [[nodiscard]] bool take(_BufferLocation* loc, void* out, size_t n);
+  // The byte access of every reader: inline fast paths within one chunk,
+  // the general path (chunk crossings, the store's own reading) out of line.
+  [[nodiscard]] bool take(_BufferLocation* loc, void* out, size_t n) {
+    MessageChunk* c = loc->chunk;
+    if (c != nullptr && n <= c->used - loc->offset && !(hasReturned_ && loc == &readLoc_)) {
+      __builtin_memcpy(out, c->data + loc->offset, n);
+      loc->offset += n;
+      return true;
+    }
+    return readLocBytes(loc, out, n);
+  }
   [[nodiscard]] bool skipBytes(_BufferLocation* loc, uint64_t n);
   [[nodiscard]] bool normalize(_BufferLocation* loc);
   void moveToNext(_BufferLocation* loc);
@@ -327,7 +360,17 @@ class MessageBase {
   void pin(MessageChunk* chunk);
   void unpin(MessageChunk* chunk);
   void releaseConsumed();
-  [[nodiscard]] int readTag(_BufferLocation* loc, int* tag);
+  [[nodiscard]] int readTag(_BufferLocation* loc, int* tag) {
+    MessageChunk* c = loc->chunk;
+    if (c != nullptr && loc->offset < c->used && !(hasReturned_ && loc == &readLoc_)) {
+      *tag = static_cast<unsigned char>(c->data[loc->offset++]);
+      tagSource_ = TagSource::kChunk;
+      return 0;
+    }
+    return readTagSlow(loc, tag);
+  }
+  [[nodiscard]] int readTagSlow(_BufferLocation* loc, int* tag);
+  [[nodiscard]] int skipFast(_BufferLocation* loc);
   [[nodiscard]] int expectTag(_BufferLocation* loc, int want);
   [[nodiscard]] int readU32(_BufferLocation* loc, uint32_t* out);
   [[nodiscard]] int readFixed(_BufferLocation* loc, int tag, void* out, size_t n);
@@ -335,7 +378,11 @@ class MessageBase {
   [[nodiscard]] int readStringArrayAt(_BufferLocation* loc, char**& out);
   [[nodiscard]] int readBytesAt(_BufferLocation* loc, size_t& n, char*& out);
   [[nodiscard]] int skipValue(_BufferLocation* loc, int endError);
-  [[nodiscard]] int fieldLocation(int field, int occurrence, _BufferLocation* out);
+  [[nodiscard]] int openField(int field, int occurrence, FieldRef* ref);
+  void closeField(const FieldRef& ref);
+  [[nodiscard]] int scanNext(Frame& frame);
+  [[nodiscard]] int finishFrame(Frame& frame);
+  [[nodiscard]] bool findScanned(Frame& frame, unsigned field, int occurrence, size_t* index);
   [[nodiscard]] int readObjectAt(_BufferLocation* loc, int type, Translatable** out, bool warn);
   [[nodiscard]] int readContainerAt(_BufferLocation* loc, int type, Translatable** out);
   [[nodiscard]] int indexAt(_BufferLocation* loc, int expectType, int* type);
@@ -343,7 +390,6 @@ class MessageBase {
   void popFrame();
   [[nodiscard]] Frame* objectFrame();
   [[nodiscard]] const Frame* objectFrame() const;
-  void buildIndex(Frame& frame);
   // Deletes an object a translator made but could not finish.
   static void discardObject(Translatable* object);
 

@@ -344,8 +344,7 @@ TEST(MessageBase, HostileInputFailsCleanly) {
   auto index = [](MessageBase& m) {
     int type = 0;
     int rc = m.indexObjectForRead(m.getLocation(), &type);
-    if (rc == 0) m.freeIndexObject();
-    return rc;
+    return rc == 0 ? m.freeIndexObject() : rc;
   };
   auto skip = [](MessageBase& m) { return m.skipObject(); };
   auto i32 = [](MessageBase& m) {
@@ -417,7 +416,9 @@ TEST(MessageBase, DeepNestingIsRefused) {
     EXPECT_EQ(a.getError(), MSG_ERR_BAD_TYPE);
     Message b(data->data(), data->size());
     int type;
-    EXPECT_EQ(b.indexObjectForRead(b.getLocation(), &type), -1);
+    int rc = b.indexObjectForRead(b.getLocation(), &type);
+    if (rc == 0) rc = b.freeIndexObject();
+    EXPECT_EQ(rc, -1);
     EXPECT_NE(b.getError(), 0);
     EXPECT_EQ(b.frameDepth(), 0);
   }
@@ -463,8 +464,10 @@ TEST(MessageBase, ConsumedChunksAreReleased) {
   Message r;
   readerOf(r, payload(o), 50);
   int type;
-  ASSERT_EQ(r.indexObjectForRead(r.getLocation(), &type), 0);
+  _BufferLocation at = *r.getLocation();
+  ASSERT_EQ(r.indexObjectForRead(&at, &type), 0);
   const MessageChunk* held = r.firstChunk();
+  ASSERT_EQ(r.skipObject(), 0);
   for (int i = 0; i < 100; ++i) {
     ASSERT_EQ(r.readString(s), 0);
     MessageBase::freeString(s);
@@ -473,7 +476,7 @@ TEST(MessageBase, ConsumedChunksAreReleased) {
   ASSERT_EQ(r.readStringField(1, s), 0);
   EXPECT_EQ(std::string(s), text);
   MessageBase::freeString(s);
-  r.freeIndexObject();
+  ASSERT_EQ(r.freeIndexObject(), 0);
   EXPECT_NE(r.firstChunk(), held);
 }
 

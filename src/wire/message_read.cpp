@@ -227,90 +227,111 @@ int MessageBase::readBytes(size_t& n, char*& out) {
 // ---- field readers ----
 
 int MessageBase::readBoolField(int field, bool& out) {
-  _BufferLocation loc;
-  if (findField(field, &loc) != 0) return -1;
-  unsigned char b;
-  int rc = readFixed(&loc, TAG_BOOL, &b, 1);
+  if (error_ != 0) return -1;
+  FieldRef f;
+  int rc = openField(field, 0, &f);
+  unsigned char b = 0;
+  if (rc == 0) rc = readFixed(&f.loc, TAG_BOOL, &b, 1);
   if (rc != 0) return fail(rc);
+  closeField(f);
   out = b != 0;
   return 0;
 }
 
 int MessageBase::readInt32Field(int field, int& out) {
-  _BufferLocation loc;
-  if (findField(field, &loc) != 0) return -1;
+  if (error_ != 0) return -1;
+  FieldRef f;
+  int rc = openField(field, 0, &f);
+  if (rc != 0) return fail(rc);
   int tag;
-  if (readTag(&loc, &tag) != 0) return fail(MSG_ERR_EOF);
+  if (readTag(&f.loc, &tag) != 0) return fail(MSG_ERR_EOF);
   unsigned char b[8];
   if (tag == TAG_INT32) {
-    if (!take(&loc, b, 4)) return fail(MSG_ERR_INCOMPLETE);
+    if (!take(&f.loc, b, 4)) return fail(MSG_ERR_INCOMPLETE);
     out = static_cast<int>(wire::get32(b));
   } else if (tag == TAG_INT64) {
-    if (!take(&loc, b, 8)) return fail(MSG_ERR_INCOMPLETE);
+    if (!take(&f.loc, b, 8)) return fail(MSG_ERR_INCOMPLETE);
     out = static_cast<int>(static_cast<uint32_t>(wire::get64(b)));
   } else {
     return fail(MSG_ERR_BAD_TYPE);
   }
+  closeField(f);
   return 0;
 }
 
 int MessageBase::readInt64Field(int field, long long& out) {
-  _BufferLocation loc;
-  if (findField(field, &loc) != 0) return -1;
+  if (error_ != 0) return -1;
+  FieldRef f;
+  int rc = openField(field, 0, &f);
+  if (rc != 0) return fail(rc);
   int tag;
-  if (readTag(&loc, &tag) != 0) return fail(MSG_ERR_EOF);
+  if (readTag(&f.loc, &tag) != 0) return fail(MSG_ERR_EOF);
   unsigned char b[8];
   if (tag == TAG_INT64) {
-    if (!take(&loc, b, 8)) return fail(MSG_ERR_INCOMPLETE);
+    if (!take(&f.loc, b, 8)) return fail(MSG_ERR_INCOMPLETE);
     out = static_cast<long long>(wire::get64(b));
   } else if (tag == TAG_INT32) {
-    if (!take(&loc, b, 4)) return fail(MSG_ERR_INCOMPLETE);
+    if (!take(&f.loc, b, 4)) return fail(MSG_ERR_INCOMPLETE);
     out = static_cast<int32_t>(wire::get32(b));
   } else {
     return fail(MSG_ERR_BAD_TYPE);
   }
+  closeField(f);
   return 0;
 }
 
 int MessageBase::readFloatField(int field, float& out) {
-  _BufferLocation loc;
-  if (findField(field, &loc) != 0) return -1;
+  if (error_ != 0) return -1;
+  FieldRef f;
+  int rc = openField(field, 0, &f);
   unsigned char b[4];
-  int rc = readFixed(&loc, TAG_FLOAT, b, 4);
+  if (rc == 0) rc = readFixed(&f.loc, TAG_FLOAT, b, 4);
   if (rc != 0) return fail(rc);
+  closeField(f);
   out = wire::bitsFloat(wire::get32(b));
   return 0;
 }
 
 int MessageBase::readDoubleField(int field, double& out) {
-  _BufferLocation loc;
-  if (findField(field, &loc) != 0) return -1;
+  if (error_ != 0) return -1;
+  FieldRef f;
+  int rc = openField(field, 0, &f);
   unsigned char b[8];
-  int rc = readFixed(&loc, TAG_DOUBLE, b, 8);
+  if (rc == 0) rc = readFixed(&f.loc, TAG_DOUBLE, b, 8);
   if (rc != 0) return fail(rc);
+  closeField(f);
   out = wire::bitsDouble(wire::get64(b));
   return 0;
 }
 
 int MessageBase::readStringField(int field, char*& out) {
-  _BufferLocation loc;
-  if (findField(field, &loc) != 0) return -1;
-  int rc = readStringAt(&loc, out);
-  return rc != 0 ? fail(rc) : 0;
+  if (error_ != 0) return -1;
+  FieldRef f;
+  int rc = openField(field, 0, &f);
+  if (rc == 0) rc = readStringAt(&f.loc, out);
+  if (rc != 0) return fail(rc);
+  closeField(f);
+  return 0;
 }
 
 int MessageBase::readStringArrayField(int field, char**& out) {
-  _BufferLocation loc;
-  if (findField(field, &loc) != 0) return -1;
-  int rc = readStringArrayAt(&loc, out);
-  return rc != 0 ? fail(rc) : 0;
+  if (error_ != 0) return -1;
+  FieldRef f;
+  int rc = openField(field, 0, &f);
+  if (rc == 0) rc = readStringArrayAt(&f.loc, out);
+  if (rc != 0) return fail(rc);
+  closeField(f);
+  return 0;
 }
 
 int MessageBase::readBytesField(int field, size_t& n, char*& out) {
-  _BufferLocation loc;
-  if (findField(field, &loc) != 0) return -1;
-  int rc = readBytesAt(&loc, n, out);
-  return rc != 0 ? fail(rc) : 0;
+  if (error_ != 0) return -1;
+  FieldRef f;
+  int rc = openField(field, 0, &f);
+  if (rc == 0) rc = readBytesAt(&f.loc, n, out);
+  if (rc != 0) return fail(rc);
+  closeField(f);
+  return 0;
 }
 
 // ---- single structural items ----
@@ -370,6 +391,8 @@ bool MessageBase::hasNext() {
 // `endError` is the code for data that ends after the first tag (the first
 // tag missing is MSG_ERR_EOF, or `endError` when that is MSG_ERR_MISSING_FIELD_CODE).
 int MessageBase::skipValue(_BufferLocation* loc, int endError) {
+  int fast = skipFast(loc);
+  if (fast <= 0) return fast;
   const int firstEnd = endError == MSG_ERR_MISSING_FIELD_CODE ? endError : MSG_ERR_EOF;
   bool levels[kMaxNesting];  // true: inside an object, false: inside a container
   int top = 0;
@@ -440,6 +463,90 @@ int MessageBase::skipValue(_BufferLocation* loc, int endError) {
   }
 }
 
+// The common case of skipValue: the whole value lies in the current chunk.
+// Walks the bytes directly; returns 0 (skipped), an error code found on the
+// way, or 1 when the value runs past the chunk (nothing moved: the general
+// path takes over and reports how the data ends).
+int MessageBase::skipFast(_BufferLocation* loc) {
+  MessageChunk* c = loc->chunk;
+  if (c == nullptr || (hasReturned_ && loc == &readLoc_)) return 1;
+  const auto* p = reinterpret_cast<const unsigned char*>(c->data);
+  const size_t end = c->used;
+  size_t at = loc->offset;
+  bool levels[kMaxNesting];
+  int top = 0;
+  if (at >= end) return 1;
+  unsigned tag = p[at++];
+  for (;;) {
+    size_t need;
+    switch (tag) {
+      case TAG_BOOL: need = 1; break;
+      case TAG_INT32:
+      case TAG_FLOAT: need = 4; break;
+      case TAG_INT64:
+      case TAG_DOUBLE: need = 8; break;
+      case TAG_STRING:
+      case TAG_BYTES:
+        if (end - at < 4) return 1;
+        need = 4 + size_t{wire::get32(p + at)};
+        break;
+      case TAG_NULL_STRING:
+      case TAG_NULL_OBJECT: need = 0; break;
+      case TAG_OBJECT:
+      case TAG_CONTAINER:
+        if (depth_ + top >= kMaxNesting) {
+          logTooDeep();
+          return MSG_ERR_BAD_TYPE;
+        }
+        levels[top++] = tag == TAG_OBJECT;
+        need = 4;
+        break;
+      case TAG_STRING_ARRAY: {
+        if (end - at < 4) return 1;
+        uint32_t count = wire::get32(p + at);
+        at += 4;
+        for (uint32_t i = 0; i < count; ++i) {
+          if (end - at < 4) return 1;
+          size_t len = wire::get32(p + at);
+          if (end - at - 4 < len) return 1;
+          at += 4 + len;
+        }
+        need = 0;
+        break;
+      }
+      default:
+        log(0, "Error: Missing type descriptor in message: %d", static_cast<int>(tag));
+        return MSG_ERR_MISSING_TYPE;
+    }
+    if (end - at < need) return 1;
+    at += need;
+    for (;;) {
+      if (top == 0) {
+        loc->offset = at;
+        return 0;
+      }
+      if (at >= end) return 1;
+      tag = p[at++];
+      if (levels[top - 1]) {
+        if (tag == TAG_OBJECT_END) {
+          --top;
+          continue;
+        }
+        if (tag != TAG_FIELD) return MSG_ERR_BAD_FIELD_CODE;
+        if (end - at < 2) return 1;
+        ++at;
+        tag = p[at++];
+        break;
+      }
+      if (tag == TAG_CONTAINER_END) {
+        --top;
+        continue;
+      }
+      break;
+    }
+  }
+}
+
 int MessageBase::skipObject() {
   if (error_ != 0) return -1;
   int rc = skipValue(getLocation(), MSG_ERR_INCOMPLETE);
@@ -460,9 +567,10 @@ int MessageBase::skipToCmd() {
 
 // ---- objects ----
 
-// Reads the header of the object at *loc, records where each field's value
-// starts, and leaves *loc after the trailer with the object's frame open.
-// Returns a code (the caller sets it); MSG_ERR_NULL_OBJECT for a null object.
+// Reads the header of the object at *loc and opens its frame, which scans
+// the fields as they are asked for and moves *loc past the trailer when it is
+// finished. Returns a code (the caller sets it); MSG_ERR_NULL_OBJECT for a
+// null object.
 int MessageBase::indexAt(_BufferLocation* loc, int expectType, int* type) {
   if (!normalize(loc)) return MSG_ERR_EOF;
   const _BufferLocation start = *loc;
@@ -475,42 +583,16 @@ int MessageBase::indexAt(_BufferLocation* loc, int expectType, int* type) {
     return MSG_ERR_BAD_TYPE;
   }
   uint32_t id;
-  if (readU32(loc, &id) != 0) return MSG_ERR_INCOMPLETE;
+  _BufferLocation body = *loc;
+  if (readU32(&body, &id) != 0) return MSG_ERR_INCOMPLETE;
   if (expectType != 0 && static_cast<int>(id) != expectType) return MSG_ERR_BAD_TYPE;
   if (depth_ >= kMaxNesting) {
     logTooDeep();
     return MSG_ERR_BAD_TYPE;
   }
-  const int index = depth_;
-  pushFrame(false, static_cast<int>(id), start);
-  uint64_t seen[4] = {0, 0, 0, 0};
-  bool duplicates = false;
-  for (;;) {
-    int rc = 0;
-    if (readTag(loc, &tag) != 0) {
-      rc = MSG_ERR_MISSING_FIELD_CODE;
-    } else if (tag == TAG_OBJECT_END) {
-      break;
-    } else if (tag != TAG_FIELD) {
-      rc = MSG_ERR_BAD_FIELD_CODE;
-    } else {
-      unsigned char f;
-      if (!take(loc, &f, 1)) {
-        rc = MSG_ERR_MISSING_FIELD_CODE;
-      } else {
-        if (seen[f >> 6] & (uint64_t{1} << (f & 63))) duplicates = true;
-        seen[f >> 6] |= uint64_t{1} << (f & 63);
-        frames_[index].fields.push_back({loc->chunk, loc->offset, f});
-        rc = skipValue(loc, MSG_ERR_MISSING_FIELD_CODE);
-      }
-    }
-    if (rc != 0) {
-      popFrame();
-      return rc;
-    }
-  }
-  frames_[index].duplicates = duplicates;
-  frames_[index].cursor = *loc;
+  Frame& f = pushFrame(false, static_cast<int>(id), start);
+  f.cursor = body;
+  f.origin = loc;
   *type = static_cast<int>(id);
   return 0;
 }
@@ -541,6 +623,12 @@ int MessageBase::readObjectAt(_BufferLocation* loc, int type, Translatable** out
   rc = fn(this, &object, XLATE_DECODE);
   // A translator that left frames open must not leave them to its caller.
   while (depth_ > depth) popFrame();
+  // Fields the translator did not read are passed now: a malformed object
+  // fails as a whole.
+  if (rc == 0 && error_ == 0) {
+    int end = finishFrame(frames_[depth - 1]);
+    if (end != 0) fail(end);
+  }
   popFrame();
   if (rc != 0 || error_ != 0) {
     // A translator that ignored a failed read has not decoded its object.
@@ -559,9 +647,13 @@ int MessageBase::readObjectField(int field, int type, Translatable** out) {
 }
 
 int MessageBase::readObjectFieldOccurrence(int field, int occurrence, int type, Translatable** out) {
-  _BufferLocation loc;
-  if (findField(field, occurrence, &loc) != 0) return -1;
-  return readObjectAt(&loc, type, out, false);
+  if (error_ != 0) return -1;
+  FieldRef f;
+  int rc = openField(field, occurrence, &f);
+  if (rc != 0) return fail(rc);
+  if (readObjectAt(&f.loc, type, out, false) != 0) return -1;
+  closeField(f);
+  return 0;
 }
 
 // ---- containers ----
@@ -612,21 +704,25 @@ int MessageBase::readContainerAt(_BufferLocation* loc, int type, Translatable** 
 int MessageBase::readContainer(int type, Translatable** out) { return readContainerAt(getLocation(), type, out); }
 
 int MessageBase::readContainerField(int field, int type, Translatable** out) {
-  _BufferLocation loc;
-  if (findField(field, &loc) != 0) return -1;
-  return readContainerAt(&loc, type, out);
+  if (error_ != 0) return -1;
+  FieldRef f;
+  int rc = openField(field, 0, &f);
+  if (rc != 0) return fail(rc);
+  if (readContainerAt(&f.loc, type, out) != 0) return -1;
+  closeField(f);
+  return 0;
 }
 
 // ---- opaque objects ----
 
 int MessageBase::readOpaqueObjectField(int field, int* type, char** bytes, size_t* n) {
   if (error_ != 0) return -1;
-  _BufferLocation fieldLoc;
-  _BufferLocation* loc = &fieldLoc;
+  FieldRef ref{};
+  _BufferLocation* loc = &ref.loc;
   if (field == -1) {
     loc = getLocation();
-  } else if (findField(field, &fieldLoc) != 0) {
-    return -1;
+  } else if (int rc = openField(field, 0, &ref); rc != 0) {
+    return fail(rc);
   }
   if (!normalize(loc)) return fail(MSG_ERR_EOF);
   const _BufferLocation start = *loc;
@@ -652,7 +748,12 @@ int MessageBase::readOpaqueObjectField(int field, int* type, char** bytes, size_
     std::free(copy);
     return fail(MSG_ERR_INCOMPLETE);
   }
-  if (field == -1) assignLocation(loc, end);
+  if (field == -1) {
+    assignLocation(loc, end);
+  } else {
+    ref.loc = end;
+    closeField(ref);
+  }
   *type = static_cast<int>(id);
   *bytes = copy;
   *n = length;

@@ -10,6 +10,7 @@ constexpr size_t kMaxChunk = 32768;
 }  // namespace
 
 Message::Message(int type) : MessageBase(MSG_MODE_WRITE, type) {
+  enableDirectWrite();
   MessageChunk* c = addChunk(kFirstChunk);
   auto* h = reinterpret_cast<unsigned char*>(c->data);
   h[0] = kFrameCode;
@@ -18,12 +19,13 @@ Message::Message(int type) : MessageBase(MSG_MODE_WRITE, type) {
   chunkFilled(c, kHeaderSize);
 }
 
-Message::Message() : MessageBase(MSG_MODE_READ, -1) {}
+Message::Message() : MessageBase(MSG_MODE_READ, -1) { enableDirectWrite(); }
 
 Message::Message(const char* data, size_t n) : Message(data, n, false) {}
 
 Message::Message(const char* data, size_t n, bool borrow) : MessageBase(MSG_MODE_READ, -1) {
   if (n == 0) return;
+  if (!borrow) enableDirectWrite();
   if (!borrow) {
     MessageChunk* c = addChunk(n);
     std::memcpy(c->data, data, n);

@@ -295,6 +295,9 @@ class MessageBase {
   // Records that `n` bytes were added to the last chunk.
   void chunkFilled(MessageChunk* chunk, size_t n);
   [[nodiscard]] MessageChunk* lastChunk() const { return last_; }
+  // For stores whose appendBytes fills the last chunk when it has room: small
+  // items are then written there directly.
+  void enableDirectWrite() { directWrite_ = true; }
   void setMode(int mode) { mode_ = mode; }
 
  private:
@@ -333,6 +336,8 @@ class MessageBase {
   };
 
   // The shared bodies of the item and field writers; field -1: no prefix.
+  template <size_t N, class Fill>
+  int put(Fill&& fill);
   int writeItem(const unsigned char* bytes, size_t n);
   int writeBlock(int field, unsigned char tag, const char* data, size_t len);
   int writeStringAt(int field, const char* text);
@@ -407,6 +412,7 @@ class MessageBase {
   int depth_ = 0;
   int error_ = 0;
   int writeDepth_ = 0;
+  bool directWrite_ = false;
   bool hasReturned_ = false;
   unsigned char returned_ = 0;
   enum class TagSource { kChunk, kReturned, kStore } tagSource_ = TagSource::kChunk;

@@ -1,6 +1,6 @@
-// The item writers of MessageBase. Each item (with its field prefix) goes to
-// the store in one appendBytes call where it is small, so that a message of
-// small items is a run of memcpy's into the last chunk.
+// The item writers of MessageBase. A small item (with its field prefix) is
+// written in place at the end of the last chunk when the store allows it, and
+// otherwise goes to the store in one appendBytes call.
 #include <cstdint>
 #include <cstring>
 
@@ -11,31 +11,35 @@
 
 namespace {
 
-// A small item being assembled before it is appended.
-struct ItemBuf {
-  unsigned char b[32];
-  size_t n = 0;
-  void byte(unsigned v) { b[n++] = static_cast<unsigned char>(v); }
-  void u32(uint32_t v) {
-    wire::put32(b + n, v);
-    n += 4;
-  }
-  void u64(uint64_t v) {
-    wire::put64(b + n, v);
-    n += 8;
-  }
-  // Field prefix for field >= 0; the low eight bits are the field number.
-  void field(int f) {
-    if (f >= 0) {
-      byte(TAG_FIELD);
-      byte(static_cast<unsigned>(f) & 0xFF);
-    }
-  }
-};
+// Field prefix bytes: tag and the low eight bits of the number.
+inline unsigned char* prefix(unsigned char* p, int field) {
+  p[0] = TAG_FIELD;
+  p[1] = static_cast<unsigned char>(field & 0xFF);
+  return p + 2;
+}
 
 constexpr uint64_t kMaxLength = 0xFFFFFFFFu;
 
 }  // namespace
+
+// Writes an item of N bytes, in place in the last chunk when it has room
+// (the common case: no copy through a buffer, no call into the store), else
+// through appendBytes.
+template <size_t N, class Fill>
+int MessageBase::put(Fill&& fill) {
+  if (error_ != 0) return -1;
+  MessageChunk* c = last_;
+  if (directWrite_ && c != nullptr && c->capacity - c->used >= N) {
+    fill(reinterpret_cast<unsigned char*>(c->data) + c->used);
+    c->used += N;
+    total_ += N;
+    return 0;
+  }
+  unsigned char b[N];
+  fill(b);
+  appendBytes(b, N);
+  return 0;
+}
 
 int MessageBase::writeItem(const unsigned char* bytes, size_t n) {
   if (error_ != 0) return -1;
@@ -43,33 +47,86 @@ int MessageBase::writeItem(const unsigned char* bytes, size_t n) {
   return 0;
 }
 
-#define ORV_SCALAR_WRITERS(Name, Type, TAG, PUT)         \
-  int MessageBase::write##Name(Type value) {             \
-    ItemBuf it;                                          \
-    it.byte(TAG);                                        \
-    PUT;                                                 \
-    return writeItem(it.b, it.n);                        \
-  }                                                      \
-  int MessageBase::write##Name##Field(int field, Type value) { \
-    ItemBuf it;                                          \
-    it.field(field & 0xFF);                              \
-    it.byte(TAG);                                        \
-    PUT;                                                 \
-    return writeItem(it.b, it.n);                        \
-  }
+int MessageBase::writeBool(bool value) {
+  return put<2>([&](unsigned char* p) {
+    p[0] = TAG_BOOL;
+    p[1] = value ? 1 : 0;
+  });
+}
 
-ORV_SCALAR_WRITERS(Bool, bool, TAG_BOOL, it.byte(value ? 1 : 0))
-ORV_SCALAR_WRITERS(Int32, int, TAG_INT32, it.u32(static_cast<uint32_t>(value)))
-ORV_SCALAR_WRITERS(Int64, long long, TAG_INT64, it.u64(static_cast<uint64_t>(value)))
-ORV_SCALAR_WRITERS(Float, float, TAG_FLOAT, it.u32(wire::floatBits(value)))
-ORV_SCALAR_WRITERS(Double, double, TAG_DOUBLE, it.u64(wire::doubleBits(value)))
-#undef ORV_SCALAR_WRITERS
+int MessageBase::writeBoolField(int field, bool value) {
+  return put<4>([&](unsigned char* p) {
+    p = prefix(p, field);
+    p[0] = TAG_BOOL;
+    p[1] = value ? 1 : 0;
+  });
+}
+
+int MessageBase::writeInt32(int value) {
+  return put<5>([&](unsigned char* p) {
+    p[0] = TAG_INT32;
+    wire::put32(p + 1, static_cast<uint32_t>(value));
+  });
+}
+
+int MessageBase::writeInt32Field(int field, int value) {
+  return put<7>([&](unsigned char* p) {
+    p = prefix(p, field);
+    p[0] = TAG_INT32;
+    wire::put32(p + 1, static_cast<uint32_t>(value));
+  });
+}
+
+int MessageBase::writeInt64(long long value) {
+  return put<9>([&](unsigned char* p) {
+    p[0] = TAG_INT64;
+    wire::put64(p + 1, static_cast<uint64_t>(value));
+  });
+}
+
+int MessageBase::writeInt64Field(int field, long long value) {
+  return put<11>([&](unsigned char* p) {
+    p = prefix(p, field);
+    p[0] = TAG_INT64;
+    wire::put64(p + 1, static_cast<uint64_t>(value));
+  });
+}
+
+int MessageBase::writeFloat(float value) {
+  return put<5>([&](unsigned char* p) {
+    p[0] = TAG_FLOAT;
+    wire::put32(p + 1, wire::floatBits(value));
+  });
+}
+
+int MessageBase::writeFloatField(int field, float value) {
+  return put<7>([&](unsigned char* p) {
+    p = prefix(p, field);
+    p[0] = TAG_FLOAT;
+    wire::put32(p + 1, wire::floatBits(value));
+  });
+}
+
+int MessageBase::writeDouble(double value) {
+  return put<9>([&](unsigned char* p) {
+    p[0] = TAG_DOUBLE;
+    wire::put64(p + 1, wire::doubleBits(value));
+  });
+}
+
+int MessageBase::writeDoubleField(int field, double value) {
+  return put<11>([&](unsigned char* p) {
+    p = prefix(p, field);
+    p[0] = TAG_DOUBLE;
+    wire::put64(p + 1, wire::doubleBits(value));
+  });
+}
 
 int MessageBase::writeCmd(int command) {
-  ItemBuf it;
-  it.byte(TAG_CMD);
-  it.u32(static_cast<uint32_t>(command));
-  return writeItem(it.b, it.n);
+  return put<5>([&](unsigned char* p) {
+    p[0] = TAG_CMD;
+    wire::put32(p + 1, static_cast<uint32_t>(command));
+  });
 }
 
 // A length-prefixed block (string or bytes), optionally as a field value.
@@ -79,17 +136,25 @@ int MessageBase::writeBlock(int field, unsigned char tag, const char* data, size
     log(0, "Error: item of %zu bytes is too large for a message", len);
     return fail(MSG_ERR_INCOMPLETE);
   }
-  unsigned char small[256];
-  ItemBuf it;
-  it.field(field);
-  it.byte(tag);
-  it.u32(static_cast<uint32_t>(len));
-  if (it.n + len <= sizeof small) {
-    std::memcpy(small, it.b, it.n);
-    if (len > 0) std::memcpy(small + it.n, data, len);
-    appendBytes(small, it.n + len);
+  unsigned char head[7];
+  unsigned char* p = field >= 0 ? prefix(head, field) : head;
+  p[0] = tag;
+  wire::put32(p + 1, static_cast<uint32_t>(len));
+  const size_t h = static_cast<size_t>(p + 5 - head);
+  MessageChunk* c = last_;
+  if (directWrite_ && c != nullptr && c->capacity - c->used >= h + len) {
+    char* d = c->data + c->used;
+    std::memcpy(d, head, h);
+    if (len > 0) std::memcpy(d + h, data, len);
+    c->used += h + len;
+    total_ += h + len;
+  } else if (h + len <= 256) {
+    unsigned char small[256];
+    std::memcpy(small, head, h);
+    if (len > 0) std::memcpy(small + h, data, len);
+    appendBytes(small, h + len);
   } else {
-    appendBytes(it.b, it.n);
+    appendBytes(head, h);
     appendBytes(data, len);
   }
   return 0;
@@ -100,10 +165,8 @@ int MessageBase::writeStringField(int field, const char* text) { return writeStr
 
 int MessageBase::writeStringAt(int field, const char* text) {
   if (text == nullptr) {
-    ItemBuf it;
-    it.field(field);
-    it.byte(TAG_NULL_STRING);
-    return writeItem(it.b, it.n);
+    if (field < 0) return put<1>([](unsigned char* p) { p[0] = TAG_NULL_STRING; });
+    return put<3>([&](unsigned char* p) { prefix(p, field)[0] = TAG_NULL_STRING; });
   }
   return writeBlock(field, TAG_STRING, text, std::strlen(text));
 }
@@ -123,30 +186,31 @@ int MessageBase::writeStringArrayField(int field, char** strings) {
 
 int MessageBase::writeStringArrayAt(int field, char** strings) {
   if (error_ != 0) return -1;
-  ItemBuf it;
-  it.field(field);
+  unsigned char head[7];
+  unsigned char* p = field >= 0 ? prefix(head, field) : head;
   if (strings == nullptr) {
-    it.byte(TAG_NULL_STRING);
-    return writeItem(it.b, it.n);
+    p[0] = TAG_NULL_STRING;
+    return writeItem(head, static_cast<size_t>(p + 1 - head));
   }
   uint64_t count = 0;
-  for (char** p = strings; *p != nullptr; ++p) {
-    if (std::strlen(*p) > kMaxLength) {
-      log(0, "Error: item of %zu bytes is too large for a message", std::strlen(*p));
+  for (char** s = strings; *s != nullptr; ++s) {
+    const size_t len = std::strlen(*s);
+    if (len > kMaxLength) {
+      log(0, "Error: item of %zu bytes is too large for a message", len);
       return fail(MSG_ERR_INCOMPLETE);
     }
     ++count;
   }
   if (count > kMaxLength) return fail(MSG_ERR_INCOMPLETE);
-  it.byte(TAG_STRING_ARRAY);
-  it.u32(static_cast<uint32_t>(count));
-  appendBytes(it.b, it.n);
-  for (char** p = strings; *p != nullptr; ++p) {
-    size_t len = std::strlen(*p);
+  p[0] = TAG_STRING_ARRAY;
+  wire::put32(p + 1, static_cast<uint32_t>(count));
+  appendBytes(head, static_cast<size_t>(p + 5 - head));
+  for (char** s = strings; *s != nullptr; ++s) {
+    const size_t len = std::strlen(*s);
     unsigned char l[4];
     wire::put32(l, static_cast<uint32_t>(len));
     appendBytes(l, 4);
-    appendBytes(*p, len);
+    appendBytes(*s, len);
   }
   return 0;
 }
@@ -161,11 +225,9 @@ int MessageBase::writeObjectField(int field, int type, const Translatable* objec
 
 int MessageBase::writeObjectAt(int field, int type, const Translatable* object) {
   if (error_ != 0) return -1;
-  ItemBuf it;
-  it.field(field);
   if (object == nullptr) {
-    it.byte(TAG_NULL_OBJECT);
-    return writeItem(it.b, it.n);
+    if (field < 0) return put<1>([](unsigned char* p) { p[0] = TAG_NULL_OBJECT; });
+    return put<3>([&](unsigned char* p) { prefix(p, field)[0] = TAG_NULL_OBJECT; });
   }
   Xlator fn = findXlatorFn(type);
   if (fn == nullptr) {
@@ -173,8 +235,7 @@ int MessageBase::writeObjectAt(int field, int type, const Translatable* object) 
     orv_assert(fn != nullptr);
     // Going on (the assertion is not armed): keep the stream well formed and
     // the message marked broken.
-    it.byte(TAG_NULL_OBJECT);
-    writeItem(it.b, it.n);
+    writeObjectAt(field, type, nullptr);
     return fail(MSG_ERR_NO_XLATOR);
   }
   // Deeper than a reader would follow: the peer could not decode it, so
@@ -184,15 +245,24 @@ int MessageBase::writeObjectAt(int field, int type, const Translatable* object) 
         type);
     return fail(MSG_ERR_BAD_TYPE);
   }
-  it.byte(TAG_OBJECT);
-  it.u32(static_cast<uint32_t>(type));
-  appendBytes(it.b, it.n);
+  const auto id = static_cast<uint32_t>(type);
+  if (field < 0) {
+    put<5>([&](unsigned char* p) {
+      p[0] = TAG_OBJECT;
+      wire::put32(p + 1, id);
+    });
+  } else {
+    put<7>([&](unsigned char* p) {
+      p = prefix(p, field);
+      p[0] = TAG_OBJECT;
+      wire::put32(p + 1, id);
+    });
+  }
   auto* p = const_cast<Translatable*>(object);
   ++writeDepth_;
   int rc = fn(this, &p, XLATE_ENCODE);
   --writeDepth_;
-  unsigned char end = TAG_OBJECT_END;
-  writeItem(&end, 1);
+  put<1>([](unsigned char* b) { b[0] = TAG_OBJECT_END; });
   if (rc != 0) return fail(MSG_ERR_BAD_TYPE);
   return error_ != 0 ? -1 : 0;
 }
@@ -217,11 +287,11 @@ int MessageBase::writeContainerAt(int field, int type, const Translatable* objec
         type);
     return fail(MSG_ERR_BAD_TYPE);
   }
-  ItemBuf it;
-  it.field(field);
-  it.byte(TAG_CONTAINER);
-  it.u32(static_cast<uint32_t>(type));
-  appendBytes(it.b, it.n);
+  unsigned char head[7];
+  unsigned char* h = field >= 0 ? prefix(head, field) : head;
+  h[0] = TAG_CONTAINER;
+  wire::put32(h + 1, static_cast<uint32_t>(type));
+  appendBytes(head, static_cast<size_t>(h + 5 - head));
   int rc = 0;
   if (object != nullptr) {
     auto* p = const_cast<Translatable*>(object);
@@ -236,10 +306,10 @@ int MessageBase::writeContainerAt(int field, int type, const Translatable* objec
 }
 
 int MessageBase::writeObjectHeader(int type) {
-  ItemBuf it;
-  it.byte(TAG_OBJECT);
-  it.u32(static_cast<uint32_t>(type));
-  return writeItem(it.b, it.n);
+  return put<5>([&](unsigned char* p) {
+    p[0] = TAG_OBJECT;
+    wire::put32(p + 1, static_cast<uint32_t>(type));
+  });
 }
 
 int MessageBase::writeObjectTrailer() {
@@ -248,10 +318,10 @@ int MessageBase::writeObjectTrailer() {
 }
 
 int MessageBase::writeContainerHeader(int type) {
-  ItemBuf it;
-  it.byte(TAG_CONTAINER);
-  it.u32(static_cast<uint32_t>(type));
-  return writeItem(it.b, it.n);
+  return put<5>([&](unsigned char* p) {
+    p[0] = TAG_CONTAINER;
+    wire::put32(p + 1, static_cast<uint32_t>(type));
+  });
 }
 
 int MessageBase::writeContainerTrailer() {
@@ -269,12 +339,7 @@ int MessageBase::writeOpaqueObjectField(int field, int type, const char* bytes, 
 
 int MessageBase::writeOpaqueObjectAt(int field, int type, const char* bytes, size_t n) {
   if (error_ != 0) return -1;
-  ItemBuf it;
-  it.field(field);
-  if (bytes == nullptr) {
-    it.byte(TAG_NULL_OBJECT);
-    return writeItem(it.b, it.n);
-  }
+  if (bytes == nullptr) return writeObjectAt(field, type, nullptr);
   // The bytes are spliced in as they are: anything but a whole object would
   // make the rest of the message unreadable.
   if (n < 6 || static_cast<unsigned char>(bytes[0]) != TAG_OBJECT ||
@@ -282,7 +347,11 @@ int MessageBase::writeOpaqueObjectAt(int field, int type, const char* bytes, siz
     log(0, "Error: opaque object of type %d is not an encoded object", type);
     return fail(MSG_ERR_BAD_TYPE);
   }
-  if (it.n > 0) appendBytes(it.b, it.n);
+  if (field >= 0) {
+    unsigned char head[2];
+    prefix(head, field);
+    appendBytes(head, 2);
+  }
   appendBytes(bytes, n);
   return 0;
 }

@@ -26,6 +26,10 @@ struct Table {
 
 std::mutex registryLock;
 std::atomic<const Table*> current{nullptr};
+// Every object is written and read through a lookup: the ids in use are
+// small numbers, so they also get a slot of their own.
+constexpr int kDirect = 8192;
+std::atomic<Xlator> direct[kDirect];
 std::vector<std::unique_ptr<Table>>& tables() {
   static auto* all = new std::vector<std::unique_ptr<Table>>();  // lives as long as the process
   return *all;
@@ -54,11 +58,13 @@ void MessageBase::registerObjectXlator(int type, Xlator fn, const char* name) {
   }
   current.store(next.get(), std::memory_order_release);
   tables().push_back(std::move(next));
+  if (type >= 0 && type < kDirect) direct[type].store(fn, std::memory_order_release);
 }
 
 Xlator MessageBase::findXlatorFn(int type) {
   // The principal travels with every directory request: it needs no lookup.
   if (type == 7) return &PrincipalXlator;
+  if (type >= 0 && type < kDirect) return direct[type].load(std::memory_order_acquire);
   const Entry* e = lookup(type);
   return e != nullptr ? e->fn : nullptr;
 }
@@ -80,5 +86,6 @@ std::vector<int> MessageBase::registeredTypes() {
 void MessageBase::unregisterAll() {
   std::lock_guard<std::mutex> guard(registryLock);
   current.store(nullptr, std::memory_order_release);
+  for (auto& slot : direct) slot.store(nullptr, std::memory_order_relaxed);
   tables().clear();
 }

@@ -5,12 +5,14 @@
 // to. Any object other than an array is kept, on decoding, as its raw encoding
 // (an opaque value) and decoded when first used.
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "foundation/log.h"
 #include "model/any.h"
 #include "model/any_array.h"
 #include "model/translatable.h"
+#include "wire/byte_order.h"
 #include "wire/message_base.h"
 #include "wire/model_xlators.h"
 
@@ -21,6 +23,58 @@ constexpr int kTypeLimit = 0xFFFF;
 // Codes below this are scalar kinds; object ids start here.
 constexpr int kFirstObjectId = 12;
 
+// Scalar values, the bulk of any record, are assembled whole (type, value
+// and subtype fields) and written in one go.
+struct Fields {
+  explicit Fields(unsigned char* room) : b(room != nullptr ? room : own) {}
+  unsigned char own[32];
+  unsigned char* b;
+  size_t n = 0;
+  void int32(int field, uint32_t v) {
+    b[n] = TAG_FIELD;
+    b[n + 1] = static_cast<unsigned char>(field);
+    b[n + 2] = TAG_INT32;
+    wire::put32(b + n + 3, v);
+    n += 7;
+  }
+  void int64(int field, unsigned char tag, uint64_t v) {
+    b[n] = TAG_FIELD;
+    b[n + 1] = static_cast<unsigned char>(field);
+    b[n + 2] = tag;
+    wire::put64(b + n + 3, v);
+    n += 11;
+  }
+};
+
+// Fields 1 and 2 of a scalar value (null and undefined have no field 2).
+void scalarFields(Fields& f, const Any* a, int code) {
+  f.int32(1, static_cast<uint32_t>(code));
+  switch (code) {
+    case ANY_BOOL:
+      f.b[f.n] = TAG_FIELD;
+      f.b[f.n + 1] = 2;
+      f.b[f.n + 2] = TAG_BOOL;
+      f.b[f.n + 3] = a->getBool() ? 1 : 0;
+      f.n += 4;
+      break;
+    case ANY_INT32:
+      f.int32(2, static_cast<uint32_t>(a->getInt32()));
+      break;
+    case ANY_INT64:
+      f.int64(2, TAG_INT64, static_cast<uint64_t>(a->getInt64()));
+      break;
+    case ANY_FLOAT:
+      f.int32(2, wire::floatBits(a->getFloat()));
+      f.b[f.n - 5] = TAG_FLOAT;
+      break;
+    case ANY_DOUBLE:
+      f.int64(2, TAG_DOUBLE, wire::doubleBits(a->getDouble()));
+      break;
+    default:
+      break;
+  }
+}
+
 int encodeAny(MessageBase* m, const Any* a) {
   int code = a->getType();
   const int subtype = a->getSubtype();
@@ -30,30 +84,21 @@ int encodeAny(MessageBase* m, const Any* a) {
     m->writeInt32Field(3, subtype);
     return m->getError() != 0 ? -1 : 0;
   }
+  // In place when the message has room; the fields of a non-scalar value
+  // are written before them, so the room is taken afterwards.
+  const bool scalar = code != ANY_STRING && code != ANY_CHAR && code != ANY_REF && code != ANY_INVALID &&
+                      (code <= ANY_UNDEFINED);
+  unsigned char* room = scalar ? m->encodeRoom(32) : nullptr;
+  Fields f(room);
   switch (code) {
     case ANY_NULL:
     case ANY_UNDEFINED:
-      m->writeInt32Field(1, code);
-      break;
     case ANY_BOOL:
-      m->writeInt32Field(1, code);
-      m->writeBoolField(2, a->getBool());
-      break;
     case ANY_INT32:
-      m->writeInt32Field(1, code);
-      m->writeInt32Field(2, a->getInt32());
-      break;
     case ANY_INT64:
-      m->writeInt32Field(1, code);
-      m->writeInt64Field(2, a->getInt64());
-      break;
     case ANY_FLOAT:
-      m->writeInt32Field(1, code);
-      m->writeFloatField(2, a->getFloat());
-      break;
     case ANY_DOUBLE:
-      m->writeInt32Field(1, code);
-      m->writeDoubleField(2, a->getDouble());
+      scalarFields(f, a, code);
       break;
     case ANY_STRING:
     case ANY_CHAR:
@@ -64,7 +109,7 @@ int encodeAny(MessageBase* m, const Any* a) {
       // The peer gets the object itself, under its own id.
       const Translatable* target = a->getRefTarget();
       if (target == nullptr) {
-        m->writeInt32Field(1, ANY_NULL);
+        f.int32(1, ANY_NULL);
         break;
       }
       const int id = target->getObjectID();
@@ -75,16 +120,67 @@ int encodeAny(MessageBase* m, const Any* a) {
     case ANY_INVALID:
       // Nothing a peer could make sense of; a copy of it is empty too.
       log(0, "Any::Any called on bad object");
-      m->writeInt32Field(1, ANY_NULL);
+      f.int32(1, ANY_NULL);
       break;
     default:
       m->writeInt32Field(1, code);
       m->writeObjectField(2, code, a->getHeldObject());
       break;
   }
-  m->writeInt32Field(3, subtype);
+  f.int32(3, static_cast<uint32_t>(subtype));
+  if (room != nullptr) {
+    m->commitEncoded(f.n);
+  } else {
+    m->writeEncoded(f.b, f.n);
+  }
   return m->getError() != 0 ? -1 : 0;
 }
+
+}  // namespace
+
+// Most values are scalars: their whole object (field prefix, header, the
+// three fields, trailer) is written in one piece when the message has room.
+int writeAnyField(MessageBase* m, int field, const Any* value) {
+  if (value != nullptr && !value->isOpaque() && m->writingDepth() < MessageBase::kMaxNesting &&
+      MessageBase::findXlatorFn(OBJ_ANY_ID) == &AnyXlator) {
+    const int code = value->getType();
+    size_t textLen = 0;
+    const char* text = nullptr;
+    bool inlineable = code >= ANY_NULL && code <= ANY_DOUBLE;
+    inlineable = inlineable || code == ANY_UNDEFINED;
+    if ((code == ANY_STRING || code == ANY_CHAR) && (text = value->getString()) != nullptr) {
+      textLen = std::strlen(text);
+      inlineable = textLen <= 4096;
+    }
+    unsigned char* room = inlineable ? m->encodeRoom(48 + textLen) : nullptr;
+    if (room != nullptr) {
+      unsigned char* p = room;
+      p[0] = TAG_FIELD;
+      p[1] = static_cast<unsigned char>(field & 0xFF);
+      p[2] = TAG_OBJECT;
+      wire::put32(p + 3, OBJ_ANY_ID);
+      Fields f(p + 7);
+      if (text != nullptr) {
+        f.int32(1, static_cast<uint32_t>(code));
+        f.b[f.n] = TAG_FIELD;
+        f.b[f.n + 1] = 2;
+        f.b[f.n + 2] = TAG_STRING;
+        wire::put32(f.b + f.n + 3, static_cast<uint32_t>(textLen));
+        std::memcpy(f.b + f.n + 7, text, textLen);
+        f.n += 7 + textLen;
+      } else {
+        scalarFields(f, value, code);
+      }
+      f.int32(3, static_cast<uint32_t>(value->getSubtype()));
+      f.b[f.n] = TAG_OBJECT_END;
+      m->commitEncoded(7 + f.n + 1);
+      return 0;
+    }
+  }
+  return m->writeObjectField(field, OBJ_ANY_ID, value);
+}
+
+namespace {
 
 // A value whose code and subtype would trip the Any's own assertions is
 // malformed input, not a reason to stop the process.
@@ -197,7 +293,7 @@ int AnyArrayXlator(MessageBase* m, Translatable** object, int direction) {
     const auto* a = static_cast<const AnyArray*>(*object);
     const int n = a->size();
     m->writeInt32Field(1, n);
-    for (int i = 0; i < n; ++i) m->writeObjectField(i + 2, OBJ_ANY_ID, a->get(i));
+    for (int i = 0; i < n; ++i) writeAnyField(m, i + 2, a->get(i));
     return m->getError() != 0 ? -1 : 0;
   }
   int n;

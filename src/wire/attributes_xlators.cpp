@@ -47,7 +47,7 @@ int AttributesAXlator(MessageBase* m, Translatable** object, int direction) {
     const auto* e = static_cast<const Attributes::AttrList*>(*object);
     m->writeStringField(1, e->getName());
     m->writeInt32Field(2, e->getDisplayHint());
-    m->writeObjectField(3, OBJ_ANY_ID, e->getValue());
+    writeAnyField(m, 3, e->getValue());
     return m->getError() != 0 ? -1 : 0;
   }
   char* name;

@@ -48,7 +48,7 @@ MessageChunk* MessageBase::addChunk(size_t capacity) {
   new (c) MessageChunk();
   c->data = reinterpret_cast<char*>(c + 1);
   c->capacity = capacity;
-  c->start = total_;
+  c->start = size();
   if (last_ != nullptr) {
     last_->next = c;
   } else {
@@ -65,7 +65,6 @@ MessageChunk* MessageBase::addChunk(size_t capacity) {
 
 void MessageBase::chunkFilled(MessageChunk* chunk, size_t n) {
   chunk->used += n;
-  total_ += n;
 }
 
 uint64_t MessageBase::offsetOf(const _BufferLocation& location) {
@@ -73,7 +72,7 @@ uint64_t MessageBase::offsetOf(const _BufferLocation& location) {
 }
 
 uint64_t MessageBase::bytesAvailable(const _BufferLocation& location) const {
-  uint64_t n = location.chunk != nullptr ? total_ - offsetOf(location) : 0;
+  uint64_t n = location.chunk != nullptr ? size() - offsetOf(location) : 0;
   if (&location == &readLoc_ && hasReturned_) ++n;
   return n;
 }
@@ -430,7 +429,7 @@ int MessageBase::fieldCount() {
 
 uint64_t MessageBase::bytesInObject() const {
   const Frame* f = objectFrame();
-  return f != nullptr ? total_ - offsetOf(f->start) : 0;
+  return f != nullptr ? size() - offsetOf(f->start) : 0;
 }
 
 int MessageBase::freeIndexObject() {

@@ -111,8 +111,9 @@ class MessageBase {
   [[nodiscard]] int64_t getReceivedCount() const { return receivedCount_; }
   void setReceivedCount(int64_t n) { receivedCount_ = n; }
 
-  // Every byte ever appended (consumed chunks included).
-  [[nodiscard]] uint64_t size() const { return total_; }
+  // Every byte ever appended (consumed chunks included): the chunks before
+  // the last one hold exactly its start offset.
+  [[nodiscard]] uint64_t size() const { return last_ != nullptr ? last_->start + last_->used : 0; }
   // The first chunk still held (the chain of a message being written is
   // complete); null when the message holds no bytes.
   [[nodiscard]] const MessageChunk* firstChunk() const { return first_; }
@@ -169,6 +170,15 @@ class MessageBase {
   // writes a null object). `type` is the object's id, recorded in `bytes`.
   int writeOpaqueObject(int type, const char* bytes, size_t n);
   int writeOpaqueObjectField(int field, int type, const char* bytes, size_t n);
+  // Appends `n` bytes that already are whole items, unchanged: for a
+  // translator that assembles several small fields at once.
+  int writeEncoded(const void* bytes, size_t n);
+  // Room for up to `n` bytes at the end of the message, to be filled with
+  // whole items in place and then counted with commitEncoded(k <= n). Null
+  // when the message is in the error state or its store takes bytes only
+  // through appendBytes (use writeEncoded then).
+  [[nodiscard]] unsigned char* encodeRoom(size_t n);
+  void commitEncoded(size_t n);
 
   // ---- reading (0 on success, -1 with the error state set on failure; out
   // parameters are written only on success) ----
@@ -263,6 +273,8 @@ class MessageBase {
   // closes the frame; it fails (-1, error state) on a malformed object.
   [[nodiscard]] int indexObjectForRead(_BufferLocation* location, int* type);
   int freeIndexObject();
+  // Depth of objects and containers being written.
+  [[nodiscard]] int writingDepth() const { return writeDepth_; }
   // Depth of open frames (objects and containers being read).
   [[nodiscard]] int frameDepth() const { return depth_; }
 
@@ -404,7 +416,6 @@ class MessageBase {
   int64_t receivedCount_ = 0;
   MessageChunk* first_ = nullptr;
   MessageChunk* last_ = nullptr;
-  uint64_t total_ = 0;
   _BufferLocation readLoc_;
   // frames_[0..depth_) are open; the rest are kept for reuse. A deque, so that
   // a location inside a frame stays put while deeper frames are pushed.

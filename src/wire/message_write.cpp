@@ -32,7 +32,6 @@ int MessageBase::put(Fill&& fill) {
   if (directWrite_ && c != nullptr && c->capacity - c->used >= N) {
     fill(reinterpret_cast<unsigned char*>(c->data) + c->used);
     c->used += N;
-    total_ += N;
     return 0;
   }
   unsigned char b[N];
@@ -43,6 +42,26 @@ int MessageBase::put(Fill&& fill) {
 
 int MessageBase::writeItem(const unsigned char* bytes, size_t n) {
   if (error_ != 0) return -1;
+  appendBytes(bytes, n);
+  return 0;
+}
+
+unsigned char* MessageBase::encodeRoom(size_t n) {
+  MessageChunk* c = last_;
+  if (error_ != 0 || !directWrite_ || c == nullptr || c->capacity - c->used < n) return nullptr;
+  return reinterpret_cast<unsigned char*>(c->data) + c->used;
+}
+
+void MessageBase::commitEncoded(size_t n) { last_->used += n; }
+
+int MessageBase::writeEncoded(const void* bytes, size_t n) {
+  if (error_ != 0) return -1;
+  MessageChunk* c = last_;
+  if (directWrite_ && c != nullptr && c->capacity - c->used >= n) {
+    std::memcpy(c->data + c->used, bytes, n);
+    c->used += n;
+    return 0;
+  }
   appendBytes(bytes, n);
   return 0;
 }
@@ -136,24 +155,28 @@ int MessageBase::writeBlock(int field, unsigned char tag, const char* data, size
     log(0, "Error: item of %zu bytes is too large for a message", len);
     return fail(MSG_ERR_INCOMPLETE);
   }
-  unsigned char head[7];
-  unsigned char* p = field >= 0 ? prefix(head, field) : head;
-  p[0] = tag;
-  wire::put32(p + 1, static_cast<uint32_t>(len));
-  const size_t h = static_cast<size_t>(p + 5 - head);
+  const size_t h = field >= 0 ? 7 : 5;
+  // The header is written where it goes: assembled in a buffer first and
+  // copied, it would be read back before its bytes have settled.
+  auto header = [&](unsigned char* p) {
+    if (field >= 0) p = prefix(p, field);
+    p[0] = tag;
+    wire::put32(p + 1, static_cast<uint32_t>(len));
+  };
   MessageChunk* c = last_;
   if (directWrite_ && c != nullptr && c->capacity - c->used >= h + len) {
-    char* d = c->data + c->used;
-    std::memcpy(d, head, h);
+    auto* d = reinterpret_cast<unsigned char*>(c->data) + c->used;
+    header(d);
     if (len > 0) std::memcpy(d + h, data, len);
     c->used += h + len;
-    total_ += h + len;
   } else if (h + len <= 256) {
     unsigned char small[256];
-    std::memcpy(small, head, h);
+    header(small);
     if (len > 0) std::memcpy(small + h, data, len);
     appendBytes(small, h + len);
   } else {
+    unsigned char head[7];
+    header(head);
     appendBytes(head, h);
     appendBytes(data, len);
   }

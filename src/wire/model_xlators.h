@@ -10,6 +10,11 @@ class Translatable;
 // objects it holds. Safe to call more than once.
 void registerModelXlators();
 
+class Any;
+// Writes `value` as object 1000 in field `field`, as writeObjectField does,
+// faster for scalar and text values.
+int writeAnyField(MessageBase* m, int field, const Any* value);
+
 int AnyXlator(MessageBase* m, Translatable** object, int direction);                       // 1000
 int AttributesXlator(MessageBase* m, Translatable** object, int direction);                // 1001
 int AttributesAXlator(MessageBase* m, Translatable** object, int direction);               // 1002

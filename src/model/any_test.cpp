@@ -1,5 +1,6 @@
 #include "model/any.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -494,7 +495,7 @@ TEST(AnyDeathTest, TypeCodesOutOfRangeAreFatal) {
         Any a;
         a.setSubtype(0xFFFF);
       },
-      "");
+      testing::_);
 }
 
 }  // namespace

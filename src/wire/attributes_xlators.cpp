@@ -36,9 +36,9 @@ int readEntry(MessageBase* m, char** name, int* hint, Any** value) {
 
 int AttributesXlator(MessageBase* m, Translatable** object, int direction) {
   if (direction == XLATE_ENCODE) return m->writeContainerField(1, 1003, *object);
-  Translatable* set = nullptr;
-  if (m->readContainerField(1, 1003, &set) != 0) return -1;
-  *object = set;
+  auto set = std::make_unique<Attributes>();
+  if (m->readContainerFieldInto(1, 1003, set.get()) != 0) return -1;
+  *object = set.release();
   return 0;
 }
 
@@ -69,7 +69,12 @@ int AttributesALXlator(MessageBase* m, Translatable** object, int direction) {
     }
     return 0;
   }
-  auto set = std::make_unique<Attributes>();
+  std::unique_ptr<Attributes> made;
+  auto* set = static_cast<Attributes*>(*object);
+  if (set == nullptr) {
+    made = std::make_unique<Attributes>();
+    set = made.get();
+  }
   while (m->hasNext()) {
     // Entries are read in place rather than built as stand-alone list nodes
     // and moved: a set of thousands of entries is common.
@@ -96,6 +101,6 @@ int AttributesALXlator(MessageBase* m, Translatable** object, int direction) {
     set->appendAttribute(name, value, hint);
     MessageBase::freeString(name);
   }
-  *object = set.release();
+  if (made) *object = made.release();
   return 0;
 }

@@ -237,7 +237,7 @@ void MessageBase::assignLocation(_BufferLocation* loc, const _BufferLocation& va
 }
 
 _BufferLocation* MessageBase::getLocation() {
-  if (depth_ > 0 && frames_[depth_ - 1].container) return &frames_[depth_ - 1].cursor;
+  if (top_ != nullptr && top_->container) return &top_->cursor;
   return &readLoc_;
 }
 
@@ -257,6 +257,9 @@ MessageBase::Frame& MessageBase::pushFrame(bool container, int type, const _Buff
   f.fields.clear();
   f.seen[0] = f.seen[1] = f.seen[2] = f.seen[3] = 0;
   f.hint = 0;
+  f.outerObject = objectTop_;
+  if (!container) objectTop_ = &f;
+  top_ = &f;
   pin(start.chunk);
   return f;
 }
@@ -264,6 +267,8 @@ MessageBase::Frame& MessageBase::pushFrame(bool container, int type, const _Buff
 void MessageBase::popFrame() {
   if (depth_ == 0) return;
   Frame& f = frames_[--depth_];
+  objectTop_ = f.outerObject;
+  top_ = depth_ > 0 ? &frames_[depth_ - 1] : nullptr;
   unpin(f.start.chunk);
   f.fields.clear();
   if (f.duplicates) {
@@ -272,19 +277,9 @@ void MessageBase::popFrame() {
   releaseConsumed();
 }
 
-MessageBase::Frame* MessageBase::objectFrame() {
-  for (int i = depth_ - 1; i >= 0; --i) {
-    if (!frames_[i].container) return &frames_[i];
-  }
-  return nullptr;
-}
+MessageBase::Frame* MessageBase::objectFrame() { return objectTop_; }
 
-const MessageBase::Frame* MessageBase::objectFrame() const {
-  for (int i = depth_ - 1; i >= 0; --i) {
-    if (!frames_[i].container) return &frames_[i];
-  }
-  return nullptr;
-}
+const MessageBase::Frame* MessageBase::objectFrame() const { return objectTop_; }
 
 // Scans one more field of an object frame (or its trailer): passes the value
 // of the last entry (by its known end, else by skipping it), then reads the
@@ -313,9 +308,7 @@ int MessageBase::scanNext(Frame& f) {
   unsigned char n;
   if (!take(&f.cursor, &n, 1)) return MSG_ERR_MISSING_FIELD_CODE;
   // A value must follow: data that ends here ends inside the object.
-  int next;
-  if (readTag(&f.cursor, &next) != 0) return MSG_ERR_MISSING_FIELD_CODE;
-  unreadTag(&f.cursor, next);
+  if (f.cursor.offset >= f.cursor.chunk->used && peekTag(f.cursor) < 0) return MSG_ERR_MISSING_FIELD_CODE;
   const auto index = static_cast<uint32_t>(f.fields.size());
   f.fields.push_back({f.cursor.chunk, f.cursor.offset, nullptr, 0, n, false});
   f.pending = true;

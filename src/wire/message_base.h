@@ -234,6 +234,10 @@ class MessageBase {
   [[nodiscard]] int readObjectFieldOccurrence(int field, int occurrence, int type, Translatable** out);
   [[nodiscard]] int readContainer(int type, Translatable** out);
   [[nodiscard]] int readContainerField(int field, int type, Translatable** out);
+  // The items of the container at `field` added to `into`, an object the
+  // caller made (whose translator, given a non-null *object in direction 2,
+  // fills it instead of making one). `into` stays the caller's.
+  [[nodiscard]] int readContainerFieldInto(int field, int type, Translatable* into);
   [[nodiscard]] int readContainerHeader(_BufferLocation* location, int* type);
   [[nodiscard]] int readContainerTrailer(_BufferLocation* location);
   // Single items at `location` for tools that walk an encoding without
@@ -335,6 +339,7 @@ class MessageBase {
     _BufferLocation start;   // pinned while the frame is open
     _BufferLocation cursor;  // container: the next item; object: the scan position
     _BufferLocation* origin = nullptr;  // object: moved past the trailer on closing
+    Frame* outerObject = nullptr;       // the object frame below this one
     std::vector<FieldEntry> fields;
     uint64_t seen[4] = {0, 0, 0, 0};  // field numbers met so far
     size_t hint = 0;                  // where the next lookup among entries starts
@@ -401,7 +406,7 @@ class MessageBase {
   [[nodiscard]] int finishFrame(Frame& frame);
   [[nodiscard]] bool findScanned(Frame& frame, unsigned field, int occurrence, size_t* index);
   [[nodiscard]] int readObjectAt(_BufferLocation* loc, int type, Translatable** out, bool warn);
-  [[nodiscard]] int readContainerAt(_BufferLocation* loc, int type, Translatable** out);
+  [[nodiscard]] int readContainerAt(_BufferLocation* loc, int type, Translatable** out, Translatable* into);
   [[nodiscard]] int indexAt(_BufferLocation* loc, int expectType, int* type);
   Frame& pushFrame(bool container, int type, const _BufferLocation& start);
   void popFrame();
@@ -420,6 +425,8 @@ class MessageBase {
   // frames_[0..depth_) are open; the rest are kept for reuse. A deque, so that
   // a location inside a frame stays put while deeper frames are pushed.
   std::deque<Frame> frames_;
+  Frame* top_ = nullptr;          // frames_[depth_ - 1]
+  Frame* objectTop_ = nullptr;    // the innermost open object frame
   int depth_ = 0;
   int error_ = 0;
   int writeDepth_ = 0;

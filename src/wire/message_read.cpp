@@ -658,7 +658,7 @@ int MessageBase::readObjectFieldOccurrence(int field, int occurrence, int type, 
 
 // ---- containers ----
 
-int MessageBase::readContainerAt(_BufferLocation* loc, int type, Translatable** out) {
+int MessageBase::readContainerAt(_BufferLocation* loc, int type, Translatable** out, Translatable* into) {
   if (error_ != 0) return -1;
   Xlator fn = findXlatorFn(type);
   if (fn == nullptr) return fail(MSG_ERR_NO_XLATOR);
@@ -679,7 +679,7 @@ int MessageBase::readContainerAt(_BufferLocation* loc, int type, Translatable** 
   }
   const int index = depth_;
   pushFrame(true, type, *loc);
-  Translatable* object = nullptr;
+  Translatable* object = into;
   int rc = fn(this, &object, XLATE_DECODE);
   while (depth_ > index + 1) popFrame();
   _BufferLocation cursor = frames_[index].cursor;
@@ -687,13 +687,13 @@ int MessageBase::readContainerAt(_BufferLocation* loc, int type, Translatable** 
     rc = expectTag(&cursor, TAG_CONTAINER_END);
     if (rc != 0) {
       popFrame();
-      discardObject(object);
+      if (object != into) discardObject(object);
       return fail(rc);
     }
   }
   popFrame();
   if (rc != 0 || error_ != 0) {
-    if (rc == 0) discardObject(object);
+    if (rc == 0 && object != into) discardObject(object);
     return fail(MSG_ERR_BAD_TYPE);
   }
   assignLocation(loc, cursor);
@@ -701,14 +701,32 @@ int MessageBase::readContainerAt(_BufferLocation* loc, int type, Translatable** 
   return 0;
 }
 
-int MessageBase::readContainer(int type, Translatable** out) { return readContainerAt(getLocation(), type, out); }
+int MessageBase::readContainer(int type, Translatable** out) {
+  return readContainerAt(getLocation(), type, out, nullptr);
+}
 
 int MessageBase::readContainerField(int field, int type, Translatable** out) {
   if (error_ != 0) return -1;
   FieldRef f;
   int rc = openField(field, 0, &f);
   if (rc != 0) return fail(rc);
-  if (readContainerAt(&f.loc, type, out) != 0) return -1;
+  if (readContainerAt(&f.loc, type, out, nullptr) != 0) return -1;
+  closeField(f);
+  return 0;
+}
+
+int MessageBase::readContainerFieldInto(int field, int type, Translatable* into) {
+  if (error_ != 0) return -1;
+  FieldRef f;
+  int rc = openField(field, 0, &f);
+  if (rc != 0) return fail(rc);
+  Translatable* out = nullptr;
+  if (readContainerAt(&f.loc, type, &out, into) != 0) return -1;
+  if (out != into) {
+    // A translator that does not fill objects made a new one.
+    discardObject(out);
+    return fail(MSG_ERR_BAD_TYPE);
+  }
   closeField(f);
   return 0;
 }

@@ -41,11 +41,32 @@ void registerModelXlators() {
     const char* name;
   };
   static const Entry kEntries[] = {
+      {7, PrincipalXlator, "PrincipalXlator"},
+      {97, PrincipalXlator, "PrincipalXlator"},
       {1000, AnyXlator, "AnyXlator"},
       {1001, AttributesXlator, "AttributesXlator"},
       {1002, AttributesAXlator, "AttributesAXlator"},
       {1003, AttributesALXlator, "AttributesALXlator"},
+      {1004, DirNameEntryXlator, "DirNameEntryXlator"},
+      {1005, DirNameEntryAXlator, "DirNameEntryAXlator"},
+      {1006, DirNameEntryAlXlator, "DirNameEntryAlXlator"},
+      {1007, DirNameXlator, "DirNameXlator"},
+      {1008, DirNameNXlator, "DirNameNXlator"},
+      {1009, DirNameNLXlator, "DirNameNLXlator"},
+      {1010, DirectoryEnumerationXlator, "DirectoryEnumerationXlator"},
+      {1011, DirectoryEnumerationEEXlator, "DirectoryEnumerationEEXlator"},
+      {1012, DirectoryEnumerationEELXlator, "DirectoryEnumerationEELXlator"},
+      {1014, AclXlator, "AclXlator"},
+      {1020, ClassEnumerationXlator, "ClassEnumerationXlator"},
+      {1021, ClassEnumerationEEXlator, "ClassEnumerationEEXlator"},
+      {1022, ClassEnumerationEELXlator, "ClassEnumerationEELXlator"},
       {1030, AnyArrayXlator, "AnyArrayXlator"},
+      {2390, ExpectEntryXlator, "ExpectEntryXlator"},
+      {2391, ExpectListXlator, "ExpectListXlator"},
+      {2392, ExpectListLXlator, "ExpectListLXlator"},
+      {2393, ExpectEntryListXlator, "ExpectEntryListXlator"},
+      {2431, JavaObjectXlator, "JavaObjectXlator"},
+      {50501, EmbDeviceChallengeXlator, "EmbDeviceChallengeXlator"},
   };
   for (const Entry& e : kEntries) MessageBase::registerObjectXlator(e.type, e.fn, e.name);
   ObjectCodec codec;

@@ -52,11 +52,26 @@ std::string KelRunner::describe(const Error& error, std::string_view source) {
   if (out.empty()) out = "Error";
   out += " " + std::to_string(error.code()) + ": " + error.message();
   const auto& traceback = error.traceback();
+  // Runaway recursion repeats one entry many times: each run of equal
+  // entries is shown once with its count.
+  std::string previous;
+  size_t repeats = 0;
+  auto flush = [&] {
+    if (repeats > 0) out += "\n    ... " + std::to_string(repeats) + " more of the same";
+    repeats = 0;
+  };
   for (const Location& at : traceback) {
-    out += "\n    at: ";
     std::string place = at.fileName() + ":" + std::to_string(at.line()) + ":" + std::to_string(at.column());
-    out += at.hasFunctionName() ? at.functionName() + " (" + place + ")" : place;
+    std::string entry = "\n    at: " + (at.hasFunctionName() ? at.functionName() + " (" + place + ")" : place);
+    if (entry == previous) {
+      repeats++;
+      continue;
+    }
+    flush();
+    out += entry;
+    previous = entry;
   }
+  flush();
   // The source line of the innermost entry, with a caret under the column.
   if (!traceback.empty()) {
     const Location& at = traceback.front();
@@ -84,7 +99,7 @@ int KelRunner::report(const Parser& parser, std::string_view text, std::string& 
 }
 
 int KelRunner::runExpression(std::string_view text, const char* sourceName, KelOutput& out, std::string& err) {
-  Parser parser(sourceName, text, nullptr, 1, 0, false);
+  Parser parser(sourceName, text, nullptr, 1, 1, false);
   parser.setStandardOutput(&out);
   configure(parser);
   if (!parser.parse()) return report(parser, text, err);
@@ -100,7 +115,7 @@ int KelRunner::runExpression(std::string_view text, const char* sourceName, KelO
 
 int KelRunner::runScript(std::string_view text, const char* sourceName, bool printReturn, KelOutput& out,
                          std::string& err) {
-  Parser parser(sourceName, text, nullptr, 1, 0, false);
+  Parser parser(sourceName, text, nullptr, 1, 1, false);
   parser.setStandardOutput(&out);
   configure(parser);
   if (!parser.parseScript()) return report(parser, text, err);
@@ -116,7 +131,7 @@ int KelRunner::runScript(std::string_view text, const char* sourceName, bool pri
 }
 
 int KelRunner::runTemplate(std::string_view text, const char* sourceName, KelOutput& out, std::string& err) {
-  Parser parser(sourceName, text, nullptr, 1, 0, true);
+  Parser parser(sourceName, text, nullptr, 1, 1, true);
   parser.setStandardOutput(&out);
   configure(parser);
   if (!parser.parseScriptlet()) return report(parser, text, err);
@@ -129,7 +144,7 @@ int KelRunner::runTemplate(std::string_view text, const char* sourceName, KelOut
 }
 
 int KelRunner::runJson(std::string_view text, const char* sourceName, KelOutput& out, std::string& err) {
-  Parser parser(sourceName, text, static_cast<AbstractVarSet*>(root_.getTarget()), 1, 0, false);
+  Parser parser(sourceName, text, static_cast<AbstractVarSet*>(root_.getTarget()), 1, 1, false);
   parser.setPrettyPrint(pretty_);
   std::unique_ptr<Any> value(parser.parseJSON());
   if (!value) return report(parser, text, err);

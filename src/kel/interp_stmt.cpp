@@ -3,6 +3,7 @@
 // template output.
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "kel/abstract_var_set.h"
 #include "kel/ast/stmt_nodes.h"
@@ -31,8 +32,12 @@ inline bool leading(Parser* parser, const StmtAstNode* statement) {
   return output == nullptr || output->execute(parser) != 0;
 }
 
-// Runs `body` in a block scope of its own.
+// Runs `body` in a block scope of its own. A body that declares no `let`
+// could not tell its scope from the enclosing one (`var` and function
+// statements define in the function scope, assignments never define): it
+// runs without one, which saves a scope per loop turn.
 inline int runInBlock(Parser* parser, const StmtAstNode* body) {
+  if (!body->declaresLet()) return body->execute(parser);
   ScopeGuard scope(parser, AbstractVarSet::kBlockScope);
   return body->execute(parser);
 }
@@ -91,9 +96,31 @@ int StmtListAstNode::runEntries(Parser* parser, size_t start) const {
   return 1;
 }
 
+bool StmtAstNode::declaresLet() const {
+  if (declaresLet_ < 0) {
+    bool found = false;
+    if (getType() == LET_OR_VAR) {
+      found = static_cast<const LetOrVarAstNode*>(this)->kind() == LetOrVarAstNode::kLet;
+    } else if (getType() == STMT_LIST) {
+      // Its own entries, and the declarator lists (scope kind 0) among them.
+      for (const auto& entry : static_cast<const StmtListAstNode*>(this)->entries()) {
+        const StmtAstNode* s = entry.statement.get();
+        if (s->getType() == LET_OR_VAR ||
+            (s->getType() == STMT_LIST && static_cast<const StmtListAstNode*>(s)->scopeKind() == 0)) {
+          found = found || s->declaresLet();
+        }
+      }
+    }
+    declaresLet_ = found ? 1 : 0;
+  }
+  return declaresLet_ != 0;
+}
+
 int StmtListAstNode::execute(Parser* parser) const {
   if (!leading(parser, this) || !parser->stackRoom(this)) return 0;
-  if (scopeKind_ == 0) return runEntries(parser, 0);
+  if (scopeKind_ == 0 || (scopeKind_ == AbstractVarSet::kBlockScope && !declaresLet())) {
+    return runEntries(parser, 0);
+  }
   ScopeGuard scope(parser, scopeKind_);
   return runEntries(parser, 0);
 }
@@ -136,7 +163,8 @@ int DoWhileStmtAstNode::execute(Parser* parser) const {
 
 int ForStmtAstNode::execute(Parser* parser) const {
   if (!leading(parser, this)) return 0;
-  ScopeGuard scope(parser, AbstractVarSet::kBlockScope);
+  std::optional<ScopeGuard> scope;
+  if (initial_ && initial_->declaresLet()) scope.emplace(parser, AbstractVarSet::kBlockScope);
   if (initial_ && initial_->execute(parser) == 0) return 0;
   for (;;) {
     if (!parser->charge(this)) return 0;
@@ -159,7 +187,8 @@ int SwitchStmtAstNode::execute(Parser* parser) const {
   if (!leading(parser, this)) return 0;
   Any selector;
   if (!selector_->evalValue(parser, selector)) return 0;
-  ScopeGuard scope(parser, AbstractVarSet::kBlockScope);
+  std::optional<ScopeGuard> scope;
+  if (body_->declaresLet()) scope.emplace(parser, AbstractVarSet::kBlockScope);
   // The start entry: the first whose labels hold the selector, else the
   // last default; with neither nothing runs.
   const auto& entries = body_->entries();

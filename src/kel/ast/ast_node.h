@@ -127,6 +127,11 @@ class StmtAstNode : public AstNode {
   void setLeadingOutput(std::unique_ptr<OutputStmt> output);
   [[nodiscard]] const OutputStmt* leadingOutput() const { return leading_.get(); }
 
+  // Whether running this statement as a block body can define a `let`
+  // directly in the block (so that the block needs a scope of its own).
+  // Computed on first use.
+  [[nodiscard]] bool declaresLet() const;
+
  protected:
   // Dumps the leading output, if any, on its own line.
   void dumpLeading(std::string& out, int indent) const;
@@ -134,6 +139,7 @@ class StmtAstNode : public AstNode {
 
  private:
   std::unique_ptr<OutputStmt> leading_;
+  mutable signed char declaresLet_ = -1;
 };
 
 using StmtPtr = std::unique_ptr<StmtAstNode>;

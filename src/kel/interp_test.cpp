@@ -28,13 +28,6 @@ namespace {
 
 AbstractVarSet* setOf(const ObjRef& ref) { return static_cast<AbstractVarSet*>(ref.getTarget()); }
 
-std::string text(Any* value, Parser* parser = nullptr) {
-  char* t = value->toString(parser);
-  std::string s = t != nullptr ? t : "(null)";
-  std::free(t);
-  return s;
-}
-
 // Runs `script` against `root`; returns the error text, or "" on success.
 std::string run(const char* script, const ObjRef& root, Parser** keep = nullptr) {
   Parser parser("t", script, nullptr, 1, 1, false);
@@ -105,7 +98,7 @@ TEST(Interp, RootSetKeepsTopLevelVarsAndGlobals) {
 TEST(Interp, DefineWithoutFunctionScopeIs113) {
   ObjRef root(new VarSet());
   setOf(root)->setScopeKind(AbstractVarSet::kBlockScope);
-  Parser::buildRootVarSet();  // registers the prototypes
+  ObjRef registered = Parser::buildRootVarSet();  // registers the prototypes
   std::string err = run("var a = 1;", root);
   EXPECT_NE(err.find("No proper stack frame"), std::string::npos) << err;
   EXPECT_EQ(run("let b = 1;", root), "");
@@ -151,7 +144,7 @@ TEST(Interp, ObjectAssignableCannotBeWritten) {
 }
 
 TEST(Registry, LookupsByIdAndName) {
-  Parser::buildRootVarSet();
+  ObjRef registered = Parser::buildRootVarSet();
   Translatable* arrays = Parser::findPrototype(OBJ_ANYARRAY_ID);
   ASSERT_NE(arrays, nullptr);
   EXPECT_TRUE(arrays->isPrototype());

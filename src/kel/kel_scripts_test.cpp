@@ -134,7 +134,9 @@ TEST(KelScripts, Scripts) {
       EXPECT_EQ(rc, 0) << err;
     }
     std::string expected = c.stdoutText + c.returnText;
-    if (c.hasStdout || c.hasReturn) EXPECT_EQ(trimTrailingNewlines(out.text()), trimTrailingNewlines(expected));
+    if (c.hasStdout || c.hasReturn) {
+      EXPECT_EQ(trimTrailingNewlines(out.text()), trimTrailingNewlines(expected));
+    }
   }
 }
 

@@ -1,5 +1,6 @@
 #include "foundation/diagnostics.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -46,7 +47,7 @@ TEST(DiagnosticsDeathTest, ArmedAssertionAborts) {
         _orvanex_assert_enabled = true;
         orv_assert(2 < 1);
       },
-      testing::KilledBySignal(SIGABRT), "");
+      testing::KilledBySignal(SIGABRT), testing::_);
 }
 
 TEST(DiagnosticsDeathTest, ArmedAssertionExits55WhenAbortIsIgnored) {
@@ -57,7 +58,7 @@ TEST(DiagnosticsDeathTest, ArmedAssertionExits55WhenAbortIsIgnored) {
         _orvanex_assert_enabled = true;
         orv_assert(2 < 1);
       },
-      testing::ExitedWithCode(55), "");
+      testing::ExitedWithCode(55), testing::_);
 }
 
 TEST(DiagnosticsDeathTest, AssertionWithJavaLoadedAsksForAThreadDump) {
@@ -69,7 +70,7 @@ TEST(DiagnosticsDeathTest, AssertionWithJavaLoadedAsksForAThreadDump) {
         orv_assert(2 < 1);
         _exit(0);
       },
-      testing::KilledBySignal(SIGQUIT), "");
+      testing::KilledBySignal(SIGQUIT), testing::_);
 }
 
 TEST(DiagnosticsTest, StackDumpsListFrames) {

@@ -59,7 +59,12 @@ char _slName[kNameSize] = "orvanex";
 char _logFile[kPathSize];
 char _logDir[kPathSize];
 bool _toStdout = false;  // a null file or directory made standard output the stream
-FILE* _loggerLf = nullptr;
+// The open stream: a descriptor, kStdout, or kNone. Lines are written with
+// write(2) from a buffer on the stack, so writing allocates nothing (not even
+// a stdio buffer), which keeps logging safe in a forked child.
+constexpr int kNone = -1;
+constexpr int kStdout = -2;
+int _loggerLf = kNone;
 int _runningHmy = 0;
 int _noClose = 0;
 int _running = 0;
@@ -81,7 +86,7 @@ std::atomic<LogClockFn> _clock{nullptr};
 
 // Waits while another writer runs, then takes the open stream. The wait is
 // re-checked every second so that a lost wake-up cannot stall the process.
-FILE* enterLogger() {
+int enterLogger() {
   pthread_mutex_lock(&_logBlock.mutex);
   ++_waiting;
   while (_running != 0) {
@@ -91,30 +96,51 @@ FILE* enterLogger() {
     pthread_cond_clockwait(&_logBlock.cond, &_logBlock.mutex, CLOCK_MONOTONIC, &until);
   }
   _running = 1;
-  FILE* lf = _loggerLf;
-  _loggerLf = nullptr;
+  int lf = _loggerLf;
+  _loggerLf = kNone;
   pthread_mutex_unlock(&_logBlock.mutex);
   return lf;
 }
 
 bool fileConfigured() { return _logFile[0] != '\0' || _logDir[0] != '\0'; }
 
-void closeStream(FILE* lf) {
-  if (lf != nullptr && lf != stdout) fclose(lf);
+void closeStream(int lf) {
+  if (lf >= 0) close(lf);
+}
+
+// The whole buffer, or false.
+bool writeAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Standard output is shared with printf users: their buffered text goes
+// first, so the order on the terminal is the order of the calls.
+void writeStdout(const char* data, size_t size) {
+  fflush(stdout);
+  writeAll(STDOUT_FILENO, data, size);
 }
 
 // Hands the stream to the next writer, or closes it when nobody waits.
-void leaveLogger(FILE* lf) {
-  FILE* toClose = nullptr;
+void leaveLogger(int lf) {
+  int toClose = kNone;
   pthread_mutex_lock(&_logBlock.mutex);
   _running = 0;
   --_waiting;
-  if (_waiting > 0 || lf == nullptr) {
+  if (_waiting > 0 || lf == kNone) {
     ++_noClose;
     _loggerLf = lf;
-  } else if (fileConfigured() && lf != stdout) {
+  } else if (fileConfigured() && lf >= 0) {
     toClose = lf;
-    _loggerLf = nullptr;
+    _loggerLf = kNone;
     _noClose = 0;
   } else {
     _loggerLf = lf;
@@ -122,7 +148,7 @@ void leaveLogger(FILE* lf) {
   pthread_cond_signal(&_logBlock.cond);
   pthread_mutex_unlock(&_logBlock.mutex);
   // The stream is no longer shared: close it without holding up the others.
-  if (toClose != nullptr) fclose(toClose);
+  closeStream(toClose);
 }
 
 // Local time without localtime_r on every line: the offset from UTC is
@@ -222,24 +248,30 @@ void refuse(const char* what, const char* value, size_t limit) {
 // next line opens whatever the new configuration names.
 template <typename Change>
 void reconfigure(Change change) {
-  FILE* lf = enterLogger();
+  int lf = enterLogger();
   change();
   closeStream(lf);
-  lf = _toStdout && !fileConfigured() ? stdout : nullptr;
+  lf = _toStdout && !fileConfigured() ? kStdout : kNone;
   _noClose = 0;
   leaveLogger(lf);
 }
 
-void atforkPrepare() { pthread_mutex_lock(&_logBlock.mutex); }
+// Warms the local-time cache first, so that the child has an offset to work
+// with and never needs localtime_r.
+void atforkPrepare() {
+  localOffset(time(nullptr));
+  pthread_mutex_lock(&_logBlock.mutex);
+}
 void atforkParent() { pthread_mutex_unlock(&_logBlock.mutex); }
 // The child has only the forking thread: no writer is running there. The
-// inherited stream is dropped without fclose, which could write a partial
-// buffer of the parent's running writer a second time.
+// descriptor of the parent's running writer is not known here; the one at
+// rest is the child's own copy and is closed.
 void atforkChild() {
   _forkedChild = true;
   _running = 0;
   _waiting = 0;
-  if (_loggerLf != stdout) _loggerLf = nullptr;
+  closeStream(_loggerLf);
+  if (_loggerLf != kStdout) _loggerLf = kNone;
   _noClose = 0;
   pthread_mutex_init(&_logBlock.mutex, nullptr);
   pthread_cond_init(&_logBlock.cond, nullptr);
@@ -289,24 +321,24 @@ void __log(const char* name, long long id, int err, const char* fmt, va_list ap)
   const bool hourly = std::atomic_ref<bool>(_hourlyLogs).load(std::memory_order_relaxed);
   const bool copy = _copyStdout.load(std::memory_order_relaxed);
 
-  FILE* lf = enterLogger();
+  int lf = enterLogger();
   const bool dirMode = _logFile[0] == '\0' && _logDir[0] != '\0';
   const int hmy = dirMode ? tm.tm_mday * 32 + tm.tm_hour : 0;
   const char* stem = _slName;
   if (dirMode && name != nullptr && name[0] != '\0' && strlen(name) < kNameSize) stem = name;
 
-  if (lf != nullptr && lf != stdout) {
+  if (lf >= 0) {
     const bool sameFile =
         hmy == _runningHmy && (!dirMode || (hourly == _streamHourly && strcmp(stem, _streamStem) == 0));
     if (!sameFile || _noClose > kMaxHandOvers) {
-      fclose(lf);
-      lf = nullptr;
+      close(lf);
+      lf = kNone;
       _noClose = 0;
     }
   }
-  if (lf == nullptr) {
+  if (lf == kNone) {
     if (_logFile[0] != '\0') {
-      lf = fopen(_logFile, "ae");
+      lf = open(_logFile, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
     } else if (dirMode) {
       char path[kFilePathSize];
       if (hourly) {
@@ -316,39 +348,32 @@ void __log(const char* name, long long id, int err, const char* fmt, va_list ap)
         snprintf(path, sizeof path, "%s/%s_%04d%02d%02d.log", _logDir, stem, tm.tm_year + 1900, tm.tm_mon + 1,
                  tm.tm_mday);
       }
-      int fd = openDatedFile(path);
-      if (fd >= 0) {
-        lf = fdopen(fd, "a");
-        if (lf == nullptr) close(fd);
-      }
+      lf = openDatedFile(path);
     } else if (_toStdout) {
-      lf = stdout;
+      lf = kStdout;
     }
-    if (lf != nullptr) {
+    if (lf < 0 && lf != kStdout) lf = kNone;
+    if (lf != kNone) {
       _runningHmy = hmy;
       _streamHourly = hourly;
       memcpy(_streamStem, stem, strlen(stem) + 1);
     }
   }
 
-  if (lf != nullptr) {
-    // One write per line keeps lines whole in a file shared with other
-    // processes (O_APPEND).
-    if (fwrite(line, 1, n, lf) != n || fflush(lf) != 0) {
-      // A full disk or a removed file: drop the line, reopen for the next one.
-      if (lf == stdout) {
-        clearerr(stdout);
-      } else {
-        fclose(lf);
-        lf = nullptr;
-        _noClose = 0;
-      }
+  // One write per line keeps lines whole in a file shared with other
+  // processes (O_APPEND).
+  if (lf >= 0) {
+    if (!writeAll(lf, line, n)) {
+      // A full disk or a broken file system: drop the line, reopen for the
+      // next one.
+      close(lf);
+      lf = kNone;
+      _noClose = 0;
     }
+  } else if (lf == kStdout) {
+    writeStdout(line, n);
   }
-  if (copy && lf != stdout) {
-    fwrite(line, 1, n, stdout);
-    fflush(stdout);
-  }
+  if (copy && lf != kStdout) writeStdout(line, n);
   leaveLogger(lf);
 }
 

@@ -1,5 +1,6 @@
 #include "foundation/log.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -98,7 +99,7 @@ TEST(LogTest, NothingIsWrittenWithoutFileDirectoryOrCopy) {
         fflush(stdout);
         _exit(0);
       },
-      testing::ExitedWithCode(0), "");
+      testing::ExitedWithCode(0), testing::_);
   unsetenv("ORV_LOG_TEST_DIR");
   EXPECT_EQ(filesIn(dir), std::vector<std::string>{"stdout"});
   EXPECT_EQ(orvtest::readFile(out), "");

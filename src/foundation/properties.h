@@ -23,6 +23,9 @@ class Properties {
     Entry* next;
   };
 
+  // Longest line of a properties file, without its newline.
+  static constexpr int kMaxLine = 4095;
+
   Properties() = default;
   // Re-adds every entry of `other` in its list order, so the copy's list runs
   // in the opposite order.
@@ -33,6 +36,7 @@ class Properties {
   // Adds an entry at the head (copies both texts). Does not replace an
   // existing key: lookups take the first match from the head.
   void setProperty(const char* key, const char* value, int line);
+  // Re-adds every entry of `other` (line -1) in front of this set's entries.
   void copyFrom(const Properties& other);
 
   // The value of the first entry with this key, or null. The pointer lives as
@@ -42,13 +46,21 @@ class Properties {
   [[nodiscard]] Entry* head() const { return head_; }
 
   // Reads `path` ("key: value" lines, or "key=value" with `equalsForm`).
-  // A missing file is an empty configuration (true). A line without its
-  // separator is logged and stops the load (false); entries read so far stay.
+  // Blank lines and lines whose first non-blank character is '#' are skipped.
+  // The key is the text before the first separator, blanks included; the
+  // value follows it with leading white space skipped (equals form: every
+  // backslash removed instead). A missing file is an empty configuration
+  // (true). A line without its separator, longer than kMaxLine characters or
+  // holding a NUL byte is logged and stops the load (false); entries read so
+  // far stay.
   [[nodiscard]] bool load(const char* path, bool equalsForm = false);
 
   // Copies `source` to `destination`, replacing the values of this set's keys
-  // and appending the keys the file lacked. False when a file cannot be opened
-  // or a line lacks its separator.
+  // and appending the keys the file lacked. The source is read whole before
+  // the destination is written, so both may name the same file. False, with
+  // the destination untouched, when the source cannot be read or one of its
+  // lines is bad (logged as for load); false when the destination cannot be
+  // written.
   [[nodiscard]] bool merge(const char* source, const char* destination);
 
   // The entries of this set missing from `other` or with a different value,
@@ -64,7 +76,10 @@ class Properties {
 
   // Typed readers. A missing key: with `required`, logged and false (out is
   // untouched); otherwise out = default and true. An invalid value is logged
-  // and gives false with out untouched.
+  // and gives false with out untouched. Integers are unsigned decimal and
+  // must fit an int (an empty value is 0); levels are TRACE, DEBUG, INFO,
+  // WARNING, ERROR or CRITICAL; booleans on/true/ON/TRUE or off/false/OFF/FALSE;
+  // doubles what strtod reads whole (an empty value is 0.0).
   [[nodiscard]] bool intFromProperty(const char* key, const char* label, bool required, int* out, int def) const;
   [[nodiscard]] bool levelFromProperty(const char* key, const char* label, bool required, int* out, int def) const;
   [[nodiscard]] bool boolFromProperty(const char* key, const char* label, bool required, bool* out, bool def) const;
@@ -76,10 +91,14 @@ class Properties {
 };
 
 extern "C" {
-// The current set, or null before the first successful load.
+// The current set, or null before the first successful load. The pointer
+// stays valid until the second reload after the call; keep no value pointer
+// taken from it across reloads.
 Properties* s_getOrvanexProperties();
 // getProperties() of the current set (an empty set when there is none).
 Attributes* s_getAllProperties();
+// Replaces the path of the configuration file (null: none). A new path is
+// loaded by the next s_testOrvanexProperties whatever its modification time.
 void s_setOrvanexPropertiesPath(const char* path);
 // Reloads the configuration file when its modification time changed and
 // refreshes the process-wide settings; calls `callback` with the new set.
@@ -97,7 +116,9 @@ double s_getDoubleProperty(const char* key, double def);
 char* s_getStringProperty(const char* key, const char* def);
 void s_freeStringProperty(char* value);
 
-// Fills `set` from the property cpu_affinity ("0, 2,5"); false when the key is
-// missing. A negative CPU number is fatal (exit status 1).
+// Fills `set` from the property cpu_affinity ("0, 2,5"): the set is cleared,
+// each CPU number is logged and those below 1024 are added; a piece that is
+// not a number is logged and ignored. False when the key is missing (the set
+// is untouched). A negative CPU number is fatal (exit status 1).
 bool s_readCpuAffinity(cpu_set_t* set);
 }

@@ -1,5 +1,6 @@
 #include "runtime/critical_block.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -48,7 +49,7 @@ TEST(CriticalBlockDeathTest, EnteringTwiceOnOneThreadIsFatalNotAHang) {
         block.enter();
         block.enter();
       },
-      "");
+      testing::_);
 }
 
 TEST(CriticalBlockDeathTest, EnteringTwiceIsFatalEvenUnarmed) {
@@ -60,7 +61,7 @@ TEST(CriticalBlockDeathTest, EnteringTwiceIsFatalEvenUnarmed) {
         block.enter();
         block.enter();
       },
-      "");
+      testing::_);
 }
 
 TEST(CriticalBlockDeathTest, ExitByAnotherThreadIsFatal) {
@@ -72,7 +73,7 @@ TEST(CriticalBlockDeathTest, ExitByAnotherThreadIsFatal) {
         block.enter();
         std::thread([&] { block.exit(); }).join();
       },
-      "");
+      testing::_);
 }
 
 TEST(CondBlock, WaitTimesOutWithinItsBound) {

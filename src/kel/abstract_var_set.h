@@ -1,0 +1,60 @@
+// AbstractVarSet: the interface of kel variable sets, the chains of scopes a
+// script runs in (the root set handed to each execution, and the block and
+// function scopes the interpreter pushes). The parser holds its root and
+// current scope through this interface; VarSet implements it.
+// Not synchronised: a set is used by one execution at a time.
+#pragma once
+
+#include <string>
+
+#include "kel/location.h"
+#include "model/obj_ref.h"
+#include "model/translatable.h"
+
+class Any;
+class Attributes;
+
+class AbstractVarSet : public Translatable {
+ public:
+  // Scope kinds.
+  enum : int { kBlockScope = 1, kFunctionScope = 2 };
+
+  [[nodiscard]] AbstractVarSet* parent() const { return static_cast<AbstractVarSet*>(parent_.getTarget()); }
+  void setParent(AbstractVarSet* parent) { parent_.set(parent); }
+  [[nodiscard]] int scopeKind() const { return scopeKind_; }
+  void setScopeKind(int kind) { scopeKind_ = kind; }
+
+  // The call location and function name of the set made for a function
+  // call; tracebacks list one entry per such set.
+  void setLocation(const char* functionName, const Location& location) {
+    functionName_ = functionName != nullptr ? functionName : "<anonymous>";
+    callLocation_ = location;
+    hasCallLocation_ = true;
+  }
+  [[nodiscard]] bool hasCallLocation() const { return hasCallLocation_; }
+  [[nodiscard]] const Location& getLocation() const { return callLocation_; }
+  [[nodiscard]] const std::string& functionName() const { return functionName_; }
+
+  virtual void setReadOnly(bool readOnly) = 0;
+  [[nodiscard]] virtual AbstractVarSet* getSubSet(const char* name) = 0;
+  virtual bool set(const char* name, AbstractVarSet* subSet) = 0;
+  virtual bool define(const char* name, AbstractVarSet* subSet) = 0;
+  [[nodiscard]] virtual Any* get(const char* name) = 0;
+  virtual bool set(const char* name, Any* value) = 0;
+  virtual bool define(const char* name, Any* value) = 0;
+  virtual void clear(const char* name) = 0;
+  virtual void clear() = 0;
+  virtual void setThis(Attributes* map) = 0;
+  virtual void clearThis() = 0;
+  [[nodiscard]] virtual Attributes* getThis() = 0;
+  // A null-terminated array of new copies of this set's own names, most
+  // recent first (release each with free, then the array with delete[]).
+  [[nodiscard]] virtual char** getLocalVariables() = 0;
+
+ private:
+  ObjRef parent_;
+  int scopeKind_ = kFunctionScope;
+  Location callLocation_;
+  bool hasCallLocation_ = false;
+  std::string functionName_;
+};

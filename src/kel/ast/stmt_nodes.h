@@ -1,0 +1,193 @@
+// The statement nodes of the kel syntax tree: expression statements,
+// declarations, statement lists (blocks, scripts, switch bodies) with their
+// case labels, conditionals, loops, switch, flow statements, return, and the
+// template output of scriptlets. Built by the parser; read-only afterwards.
+// Not synchronised.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kel/ast/ast_node.h"
+#include "kel/ast/expr_nodes.h"
+#include "model/any.h"
+
+// Template text, and in an expression section (<? ... ?>) the expression
+// whose value is written after it.
+class OutputStmt : public StmtAstNode {
+ public:
+  OutputStmt(const Location& location, std::string text) : StmtAstNode(location), text_(std::move(text)) {}
+  Kind getType() const override { return OUTPUT_STMT; }
+  void dump(std::string& out, int indent) const override;
+  void setExpression(ExprPtr expression) {
+    raiseHeight(expression.get());
+    expression_ = std::move(expression);
+  }
+  [[nodiscard]] const std::string& text() const { return text_; }
+  [[nodiscard]] const ExprAstNode* expression() const { return expression_.get(); }
+
+ private:
+  std::string text_;
+  ExprPtr expression_;
+};
+
+// The literal values of the case labels that precede one statement.
+class LabelList {
+ public:
+  void add(std::unique_ptr<Any> value) { values_.push_back(std::move(value)); }
+  [[nodiscard]] const std::vector<std::unique_ptr<Any>>& values() const { return values_; }
+  [[nodiscard]] bool empty() const { return values_.empty(); }
+  void dump(std::string& out) const;
+
+ private:
+  std::vector<std::unique_ptr<Any>> values_;
+};
+
+// An expression used as a statement.
+class AssignmentStmtAstNode : public StmtAstNode {
+ public:
+  AssignmentStmtAstNode(const Location& location, ExprPtr expression);
+  Kind getType() const override { return ASSIGNMENT_STMT; }
+  void dump(std::string& out, int indent) const override;
+  [[nodiscard]] const ExprAstNode* expression() const { return expression_.get(); }
+
+ private:
+  ExprPtr expression_;
+};
+
+// One declared variable: `let` (kind 1) or `var` (kind 2), with its initial
+// value or none.
+class LetOrVarAstNode : public StmtAstNode {
+ public:
+  enum DeclKind : int { kLet = 1, kVar = 2 };
+  LetOrVarAstNode(const Location& location, std::string name, ExprPtr value, DeclKind kind);
+  Kind getType() const override { return LET_OR_VAR; }
+  void dump(std::string& out, int indent) const override;
+  [[nodiscard]] const std::string& name() const { return name_; }
+  [[nodiscard]] const ExprAstNode* value() const { return value_.get(); }
+  [[nodiscard]] DeclKind kind() const { return kind_; }
+
+ private:
+  std::string name_;
+  ExprPtr value_;
+  DeclKind kind_;
+};
+
+// A block (scope kind 1), a script or function body, a switch body or the
+// declarators of one declaration (scope kind 0). Each entry may carry the
+// case labels that precede it and a default mark.
+class StmtListAstNode : public StmtAstNode {
+ public:
+  struct Entry {
+    StmtPtr statement;
+    std::unique_ptr<LabelList> labels;
+    bool isDefault = false;
+  };
+  StmtListAstNode(const Location& location, int scopeKind) : StmtAstNode(location), scopeKind_(scopeKind) {}
+  Kind getType() const override { return STMT_LIST; }
+  void dump(std::string& out, int indent) const override;
+  void add(StmtPtr statement, std::unique_ptr<LabelList> labels = nullptr, bool isDefault = false);
+  [[nodiscard]] int scopeKind() const { return scopeKind_; }
+  [[nodiscard]] const std::vector<Entry>& entries() const { return entries_; }
+
+ private:
+  int scopeKind_;
+  std::vector<Entry> entries_;
+};
+
+// if / else if / else: one entry per branch; the final else has no condition.
+class IfStmtAstNode : public StmtAstNode {
+ public:
+  struct StmtHelperEntry {
+    ExprPtr condition;
+    StmtPtr statement;
+  };
+  using StmtAstNode::StmtAstNode;
+  Kind getType() const override { return IF_STMT; }
+  void dump(std::string& out, int indent) const override;
+  void addBranch(ExprPtr condition, StmtPtr statement);
+  [[nodiscard]] const std::vector<StmtHelperEntry>& branches() const { return branches_; }
+
+ private:
+  std::vector<StmtHelperEntry> branches_;
+};
+
+class WhileStmtAstNode : public StmtAstNode {
+ public:
+  WhileStmtAstNode(const Location& location, ExprPtr condition, StmtPtr body);
+  Kind getType() const override { return WHILE_STMT; }
+  void dump(std::string& out, int indent) const override;
+  [[nodiscard]] const ExprAstNode* condition() const { return condition_.get(); }
+  [[nodiscard]] const StmtAstNode* body() const { return body_.get(); }
+
+ private:
+  ExprPtr condition_;
+  StmtPtr body_;
+};
+
+class DoWhileStmtAstNode : public StmtAstNode {
+ public:
+  DoWhileStmtAstNode(const Location& location, ExprPtr condition, StmtPtr body);
+  Kind getType() const override { return DO_WHILE_STMT; }
+  void dump(std::string& out, int indent) const override;
+  [[nodiscard]] const ExprAstNode* condition() const { return condition_.get(); }
+  [[nodiscard]] const StmtAstNode* body() const { return body_.get(); }
+
+ private:
+  ExprPtr condition_;
+  StmtPtr body_;
+};
+
+class ForStmtAstNode : public StmtAstNode {
+ public:
+  ForStmtAstNode(const Location& location, StmtPtr initial, ExprPtr condition, ExprPtr final, StmtPtr body);
+  Kind getType() const override { return FOR_STMT; }
+  void dump(std::string& out, int indent) const override;
+  [[nodiscard]] const StmtAstNode* initial() const { return initial_.get(); }
+  [[nodiscard]] const ExprAstNode* condition() const { return condition_.get(); }
+  [[nodiscard]] const ExprAstNode* finalExpr() const { return final_.get(); }
+  [[nodiscard]] const StmtAstNode* body() const { return body_.get(); }
+
+ private:
+  StmtPtr initial_;
+  ExprPtr condition_;
+  ExprPtr final_;
+  StmtPtr body_;
+};
+
+class SwitchStmtAstNode : public StmtAstNode {
+ public:
+  SwitchStmtAstNode(const Location& location, ExprPtr selector, std::unique_ptr<StmtListAstNode> body);
+  Kind getType() const override { return SWITCH_STMT; }
+  void dump(std::string& out, int indent) const override;
+  [[nodiscard]] const ExprAstNode* selector() const { return selector_.get(); }
+  [[nodiscard]] const StmtListAstNode* body() const { return body_.get(); }
+
+ private:
+  ExprPtr selector_;
+  std::unique_ptr<StmtListAstNode> body_;
+};
+
+// break (token kind 10) or continue (13).
+class FlowStmtAstNode : public StmtAstNode {
+ public:
+  FlowStmtAstNode(const Location& location, int tokenKind) : StmtAstNode(location), tokenKind_(tokenKind) {}
+  Kind getType() const override { return FLOW_STMT; }
+  void dump(std::string& out, int indent) const override;
+  [[nodiscard]] int tokenKind() const { return tokenKind_; }
+
+ private:
+  int tokenKind_;
+};
+
+class ReturnStmtAstNode : public StmtAstNode {
+ public:
+  ReturnStmtAstNode(const Location& location, ExprPtr value);
+  Kind getType() const override { return RETURN_STMT; }
+  void dump(std::string& out, int indent) const override;
+  [[nodiscard]] const ExprAstNode* value() const { return value_.get(); }
+
+ private:
+  ExprPtr value_;
+};

@@ -1,0 +1,51 @@
+// Function: a function written in kel, made by the parser for a function
+// statement or a function expression: its parameter names, its name (may be
+// absent), where it was defined, and its body. Shared through ObjRefs by the
+// syntax tree and the variables that hold it; not synchronised.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kel/location.h"
+#include "model/translatable.h"
+
+class StmtListAstNode;
+
+class Function : public Translatable {
+ public:
+  static constexpr int kObjectId = 9224;
+
+  Function();
+  ~Function() override;
+
+  // Builders used by the parser.
+  void addArgument(std::string name) { parameters_.push_back(std::move(name)); }
+  void setBody(std::unique_ptr<StmtListAstNode> body);
+  void setName(std::string name) {
+    name_ = std::move(name);
+    hasName_ = true;
+  }
+  void setLocation(const Location& location) { location_ = location; }
+
+  [[nodiscard]] const std::vector<std::string>& parameters() const { return parameters_; }
+  [[nodiscard]] bool hasName() const { return hasName_; }
+  // The name, or "<anonymous>".
+  [[nodiscard]] const char* displayName() const { return hasName_ ? name_.c_str() : "<anonymous>"; }
+  [[nodiscard]] const Location& location() const { return location_; }
+  [[nodiscard]] const StmtListAstNode* body() const { return body_.get(); }
+
+  // "<name> (<file>:<line>:<column>)".
+  [[nodiscard]] std::string text() const;
+  char* toString(Parser* parser) override;
+  int getObjectID() const override { return kObjectId; }
+  const char* getTypeOf(Parser*) const override { return "function"; }
+
+ private:
+  std::vector<std::string> parameters_;
+  std::string name_;
+  bool hasName_ = false;
+  Location location_;
+  std::unique_ptr<StmtListAstNode> body_;
+};

@@ -1,0 +1,125 @@
+#include "model/any_array.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "model/any.h"
+#include "model/container_text.h"
+
+AnyArray::AnyArray(int n) {
+  if (n < 1) return;
+  reserve(n);
+  memset(elements_, 0, sizeof(Any*) * (size_t)n);
+  count_ = n;
+}
+
+AnyArray::AnyArray(const AnyArray& other) : Translatable() {
+  if (other.count_ < 1) return;
+  reserve(other.count_);
+  for (int i = 0; i < other.count_; i++) elements_[i] = other.elements_[i] ? new Any(*other.elements_[i]) : nullptr;
+  count_ = other.count_;
+}
+
+AnyArray::~AnyArray() { clear(); }
+
+void AnyArray::reserve(int n) {
+  if (n <= capacity_) return;
+  // Growth by doubling: appending one element at a time stays linear.
+  int grown = capacity_ < 4 ? 4 : capacity_;
+  while (grown < n) grown = grown > (1 << 29) ? n : grown * 2;
+  Any** bigger = static_cast<Any**>(realloc(elements_, sizeof(Any*) * (size_t)grown));
+  if (!bigger) abort();
+  elements_ = bigger;
+  capacity_ = grown;
+}
+
+int AnyArray::set(int i, Any* value) {
+  if (i < 0 || i >= count_) {
+    delete value;
+    return 56;
+  }
+  delete elements_[i];
+  elements_[i] = value;
+  return 0;
+}
+
+void AnyArray::append(Any* value) {
+  reserve(count_ + 1);
+  elements_[count_++] = value;
+}
+
+Any* AnyArray::take(int i) {
+  if (i < 0 || i >= count_) return nullptr;
+  Any* value = elements_[i];
+  elements_[i] = nullptr;
+  return value;
+}
+
+void AnyArray::clear() {
+  for (int i = 0; i < count_; i++) delete elements_[i];
+  free(elements_);
+  elements_ = nullptr;
+  count_ = capacity_ = 0;
+}
+
+int AnyArray::getArrayElement(Parser*, Any** result, const Any* index) const {
+  int code = index ? index->getType() : 0;
+  if (!index || index->isOpaque() || (code != ANY_INT32 && code != ANY_INT64)) {
+    *result = nullptr;
+    return 24;
+  }
+  int i = code == ANY_INT32 ? index->getInt32() : (int)(unsigned)(unsigned long long)index->getInt64();
+  Any* element = get(i);
+  *result = element ? element->createReference() : Any::createUndefined();
+  return 0;
+}
+
+int AnyArray::setArrayElement(Parser*, const Any* index, Any* value) {
+  if (!index || index->isOpaque() || index->getType() != ANY_INT32) {
+    delete value;
+    return 24;
+  }
+  return set(index->getInt32(), value);
+}
+
+int AnyArray::getField(Parser* parser, Any** result, const char* name) const {
+  if (name && strcmp(name, "length") == 0) {
+    *result = new Any(count_);
+    return 0;
+  }
+  return Translatable::getField(parser, result, name);
+}
+
+bool AnyArray::operator==(const AnyArray& other) const {
+  if (count_ != other.count_) return false;
+  for (int i = 0; i < count_; i++) {
+    const Any* a = elements_[i];
+    const Any* b = other.elements_[i];
+    if (!a || !b) {
+      if (a != b) return false;
+    } else if (!(*a == *b)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+int AnyArray::isEqual(const Principal*, bool* out, const Translatable* other) const {
+  *out = other && other->getObjectID() == OBJ_ANYARRAY_ID && *this == *static_cast<const AnyArray*>(other);
+  return 0;
+}
+
+int AnyArray::clone(const Principal*, Translatable** out) const {
+  *out = new AnyArray(*this);
+  return 0;
+}
+
+char* AnyArray::toString(Parser* parser) {
+  ContainerText text(parser, '[', ']');
+  for (int i = 0; i < count_; i++) {
+    char* element = elements_[i] ? elements_[i]->toString(parser) : nullptr;
+    text.item(element);
+    free(element);
+  }
+  return text.finish();
+}

@@ -1,0 +1,208 @@
+// The text forms of Any: toString (the script and log form), toJSON and the
+// JSON string escape. Scripts, logs and Java callers see these texts, so
+// every character is fixed.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "model/any.h"
+#include "model/obj_ref.h"
+#include "model/string_builder.h"
+#include "model/text_util.h"
+
+namespace {
+
+char* dupText(const char* text) { return modeltext::dup(text); }
+
+char* formatFloating(double value) {
+  // Wide enough for "%f" of the largest double (309 digits, sign, point, 6).
+  char buffer[400];
+  snprintf(buffer, sizeof(buffer), "%f", value);
+  modeltext::trimNumeric(buffer);
+  return dupText(buffer);
+}
+
+char* formatDate(long long ms) {
+  // Floor division keeps dates before 1970 right: -1 ms is 23:59:59.999 of
+  // the day before, not a negative millisecond count.
+  long long seconds = ms / 1000;
+  long long millis = ms % 1000;
+  if (millis < 0) {
+    millis += 1000;
+    seconds -= 1;
+  }
+  time_t t = (time_t)seconds;
+  struct tm tm;
+  if (!gmtime_r(&t, &tm)) {
+    char buffer[32];
+    snprintf(buffer, sizeof(buffer), "%lld", ms);
+    return dupText(buffer);
+  }
+  char buffer[96];
+  snprintf(buffer, sizeof(buffer), "\"%04d-%02d-%02dT%02d:%02d:%02d.%03dZ\"", tm.tm_year + 1900, tm.tm_mon + 1,
+           tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, (int)millis);
+  return dupText(buffer);
+}
+
+// One code point of UTF-8 at `p` (before `end`): its value and byte count. A
+// byte that does not start a well-formed sequence stands for itself (as in
+// Latin-1), so every input gives some output and nothing is read past `end`.
+inline unsigned decodeUtf8(const unsigned char* p, const unsigned char* end, int* length) {
+  unsigned c = p[0];
+  auto cont = [&](int i) { return p + i < end && (p[i] & 0xC0) == 0x80; };
+  if (c >= 0xC2 && c <= 0xDF && cont(1)) {
+    *length = 2;
+    return ((c & 0x1F) << 6) | (p[1] & 0x3F);
+  }
+  if (c >= 0xE0 && c <= 0xEF && cont(1) && cont(2)) {
+    unsigned cp = ((c & 0x0F) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3F);
+    if (cp >= 0x800) {
+      *length = 3;
+      return cp;
+    }
+  }
+  if (c >= 0xF0 && c <= 0xF4 && cont(1) && cont(2) && cont(3)) {
+    unsigned cp = ((c & 0x07) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3F);
+    if (cp >= 0x10000 && cp <= 0x10FFFF) {
+      *length = 4;
+      return cp;
+    }
+  }
+  *length = 1;
+  return c;
+}
+
+// Bytes copied unchanged: printable ASCII except the quote and the backslash.
+struct PlainTable {
+  bool plain[256];
+  constexpr PlainTable() : plain() {
+    for (int c = 0x20; c < 0x7F; c++) plain[c] = c != '"' && c != '\\';
+  }
+};
+constexpr PlainTable kPlain;
+
+const char kHex[] = "0123456789ABCDEF";
+
+}  // namespace
+
+char* escapeJSONText(const char* text) {
+  size_t n = strlen(text);
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  const auto* end = p + n;
+  StringBuilder out;
+  (void)out.reserve(n + n / 8 + 2);
+  out.append('"');
+  while (p < end) {
+    const unsigned char* run = p;
+    while (p < end && kPlain.plain[*p]) p++;
+    if (p > run) out.append(reinterpret_cast<const char*>(run), (size_t)(p - run));
+    if (p >= end) break;
+    int length;
+    unsigned cp = decodeUtf8(p, end, &length);
+    p += length;
+    char* at = out.reserve(10);
+    size_t k = 0;
+    at[k++] = '\\';
+    switch (cp) {
+      case '"': at[k++] = '"'; break;
+      case '\\': at[k++] = '\\'; break;
+      case 7: at[k++] = 'a'; break;
+      case 8: at[k++] = 'b'; break;
+      case 9: at[k++] = 't'; break;
+      case 10: at[k++] = 'n'; break;
+      case 12: at[k++] = 'f'; break;
+      case 13: at[k++] = 'r'; break;
+      default:
+        if (cp < 0x20 || cp == 0x7F) {
+          at[k++] = 'x';
+          if (cp >= 0x10) at[k++] = kHex[cp >> 4];
+          at[k++] = kHex[cp & 0xF];
+        } else if (cp <= 0xFFFF) {
+          at[k++] = 'u';
+          for (int shift = 12; shift >= 0; shift -= 4) at[k++] = kHex[(cp >> shift) & 0xF];
+        } else {
+          at[k++] = 'U';
+          for (int shift = 28; shift >= 0; shift -= 4) at[k++] = kHex[(cp >> shift) & 0xF];
+        }
+        break;
+    }
+    out.commit(k);
+  }
+  out.append('"');
+  return out.take();
+}
+
+char* Any::escapeJSONString() const {
+  const char* text = getType() == ANY_STRING ? getString() : nullptr;
+  return text ? escapeJSONText(text) : nullptr;
+}
+
+char* Any::toString(Parser* parser) {
+  if (opaque_) {
+    Translatable* object;
+    if (!getObject(&object) || !object) return nullptr;
+    return object->toString(parser);
+  }
+  switch (getType()) {
+    case ANY_NULL:
+      return dupText("null");
+    case ANY_UNDEFINED:
+      return dupText("undefined");
+    case ANY_BOOL:
+      return dupText(v_.b ? "true" : "false");
+    case ANY_INT32: {
+      char buffer[16];
+      snprintf(buffer, sizeof(buffer), "%d", v_.i32);
+      return dupText(buffer);
+    }
+    case ANY_INT64: {
+      if (getSubtype() == ANY_SUBTYPE_DATE) return formatDate(v_.i64);
+      char buffer[24];
+      snprintf(buffer, sizeof(buffer), "%lld", v_.i64);
+      return dupText(buffer);
+    }
+    case ANY_FLOAT:
+      return formatFloating((double)v_.f);
+    case ANY_DOUBLE:
+      return formatFloating(v_.d);
+    case ANY_STRING:
+      return escapeJSONString();
+    case ANY_CHAR: {
+      if (!v_.s) return nullptr;
+      StringBuilder out;
+      out.append('\'');
+      out.append(v_.s);
+      out.append('\'');
+      return out.take();
+    }
+    case ANY_REF: {
+      Translatable* target = getRefTarget();
+      return target ? target->toString(parser) : dupText("null");
+    }
+    default: {
+      Translatable* object = getHeldObject();
+      return object ? object->toString(parser) : nullptr;
+    }
+  }
+}
+
+char* Any::toJSON(Parser* parser) {
+  if (opaque_) return toString(parser);
+  switch (getType()) {
+    case ANY_STRING: {
+      if (!v_.s) return nullptr;
+      StringBuilder out;
+      out.append('"');
+      out.append(v_.s);
+      out.append('"');
+      return out.take();
+    }
+    case ANY_REF: {
+      Translatable* target = getRefTarget();
+      return target ? target->toJSON(parser) : dupText("null");
+    }
+    default:
+      return toString(parser);
+  }
+}

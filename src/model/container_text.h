@@ -1,0 +1,37 @@
+// ContainerText: the shared rendering of Attributes and AnyArray. Compact:
+// "{ a, b }" ("{  }" when empty). Pretty (the parser asks for it): the opening
+// bracket and a line break, each item on its own line indented four blanks per
+// depth level, items separated by ", " and a line break, a line break after
+// the last item, and the closing bracket at the enclosing depth. With a
+// parser the depth is raised for the items and lowered at the end in both
+// modes. Not synchronised.
+#pragma once
+
+#include "model/string_builder.h"
+
+class Parser;
+
+class ContainerText {
+ public:
+  ContainerText(Parser* parser, char open, char close);
+  ~ContainerText();
+  ContainerText(const ContainerText&) = delete;
+  ContainerText& operator=(const ContainerText&) = delete;
+
+  // Starts the next item (separator and indentation) and returns the builder
+  // to write it into.
+  StringBuilder& beginItem();
+  // A whole item: `text`, or "null" for a null text.
+  void item(const char* text);
+  // The finished text (release with free).
+  [[nodiscard]] char* finish();
+
+ private:
+  Parser* parser_;
+  bool pretty_ = false;
+  bool depthRaised_ = false;
+  int depth_ = 0;
+  int items_ = 0;
+  char close_;
+  StringBuilder out_;
+};

@@ -1,6 +1,7 @@
 #include "jni/native_registry.h"
 
 #include "foundation/log.h"
+#include "jni/java_exception.h"
 #include "jni/orvanex_properties_natives.h"
 
 namespace {
@@ -10,12 +11,12 @@ namespace {
 void registerTable(JNIEnv* env, const char* className, const JNINativeMethod* methods, int count) {
   jclass cls = env->FindClass(className);
   if (cls == nullptr) {
-    env->ExceptionDescribe();
+    describeJavaException(env);
     log(0, "Java: unable to find %s to register its natives", className);
     return;
   }
   if (env->RegisterNatives(cls, methods, count) != JNI_OK) {
-    env->ExceptionDescribe();
+    describeJavaException(env);
     log(0, "Java: unable to register the natives of %s", className);
   }
   env->DeleteLocalRef(cls);

@@ -49,11 +49,15 @@ bool addText(JNIEnv* env, const JavaAttributes& j, jobject set, const char* name
   if (jname == nullptr) return false;
   jstring jtext = newJavaString(env, text);
   jobject value = jtext != nullptr ? env->NewObject(j.attribute, j.newTextAttribute, jtext) : nullptr;
-  if (value != nullptr) env->CallVoidMethod(set, j.setAttribute, jname, value, static_cast<jint>(flags));
+  bool ok = value != nullptr;
+  if (ok) {
+    env->CallVoidMethod(set, j.setAttribute, jname, value, static_cast<jint>(flags));
+    ok = env->ExceptionCheck() != JNI_TRUE;
+  }
   env->DeleteLocalRef(jname);
   if (jtext != nullptr) env->DeleteLocalRef(jtext);
   if (value != nullptr) env->DeleteLocalRef(value);
-  return value != nullptr && !env->ExceptionCheck();
+  return ok;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "foundation/log.h"
 #include "host/hostspi.h"
+#include "jni/java_exception.h"
 #include "jni/java_string.h"
 
 HandleIdentifyFn _handleIdentifyFn = nullptr;
@@ -42,11 +43,12 @@ void createAlertDecoder(JNIEnv* env, const char* home) {
       jstring path = newJavaString(env, catalog.c_str());
       if (path != nullptr) {
         mapper = env->CallStaticObjectMethod(cls, get, path);
+        if (describeJavaException(env)) mapper = nullptr;
         env->DeleteLocalRef(path);
       }
     }
   }
-  env->ExceptionDescribe();
+  describeJavaException(env);
   alertDecoder = new XAlertDecoder(env, cls, mapper);
   if (mapper != nullptr) env->DeleteLocalRef(mapper);
   if (cls != nullptr) env->DeleteLocalRef(cls);

@@ -5,6 +5,7 @@
 #include "foundation/log.h"
 #include "foundation/properties.h"
 #include "host/orvanex.h"
+#include "jni/java_exception.h"
 #include "jni/java_string.h"
 #include "jni/jvm_handles.h"
 #include "jni/text_attributes.h"
@@ -284,7 +285,7 @@ int registerAgentHelperNatives(JNIEnv* env) {
     // described (which clears it) before the next JNI call, which a pending
     // exception would otherwise make undefined.
     if (cls == nullptr || env->RegisterNatives(cls, t.methods, t.count) != JNI_OK) {
-      env->ExceptionDescribe();
+      describeJavaException(env);
       log(0, "Java: unable to register the natives of %s", t.className);
       ++failed;
     }

@@ -15,6 +15,7 @@
 #include "host/orvj.h"
 #include "jni/class_cache.h"
 #include "jni/federate_proc.h"
+#include "jni/java_exception.h"
 #include "jni/java_string.h"
 #include "jni/jvm_handles.h"
 #include "jni/native_registry.h"
@@ -60,13 +61,13 @@ JavaVMInitArgs* makeInitArgs(const JvmOptionPlan& plan) {
 void flushJavaStreams(JNIEnv* env) {
   jclass system = env->FindClass("java/lang/System");
   if (system == nullptr) {
-    env->ExceptionClear();
+    describeJavaException(env);
     return;
   }
   for (const char* name : {"out", "err"}) {
     jfieldID field = env->GetStaticFieldID(system, name, "Ljava/io/PrintStream;");
     if (field == nullptr) {
-      env->ExceptionClear();
+      describeJavaException(env);
       continue;
     }
     jobject stream = env->GetStaticObjectField(system, field);
@@ -74,7 +75,7 @@ void flushJavaStreams(JNIEnv* env) {
     jclass cls = env->GetObjectClass(stream);
     jmethodID flush = env->GetMethodID(cls, "flush", "()V");
     if (flush != nullptr) env->CallVoidMethod(stream, flush);
-    env->ExceptionClear();
+    describeJavaException(env);
     env->DeleteLocalRef(cls);
     env->DeleteLocalRef(stream);
   }
@@ -105,7 +106,7 @@ extern "C" int moduleMain() {
 
   jclass agentHelper = env->FindClass("com/vesk/orvanex/agent/AgentHelper");
   if (agentHelper == nullptr) {
-    env->ExceptionDescribe();
+    describeJavaException(env);
     log(0, "Unable to find AgentHelper class.  Bad orvagent.jar.");
     endProcess(1);
   }
@@ -117,7 +118,7 @@ extern "C" int moduleMain() {
   (void)registerNativeMethods(env);
   setFederateProc(JavaModuleFederateProc);
   orvj_register_native_methods(env);
-  env->ExceptionDescribe();
+  describeJavaException(env);
 
   _javaEventHandler = new GetStackTraceHandler();
   createAlertDecoder(env, inputs.home.c_str());
@@ -131,15 +132,20 @@ extern "C" int startJavaModule(const char* name, Properties* props) {
     log(0, "Start java module: no Java VM");
     return 0;
   }
+  // Each step runs only when the one before succeeded: no JNI call is made
+  // with an exception pending.
   jclass propsClass = env->FindClass("java/util/Properties");
-  jmethodID init = propsClass ? env->GetMethodID(propsClass, "<init>", "()V") : nullptr;
-  jmethodID setProperty =
-      propsClass ? env->GetMethodID(propsClass, "setProperty",
-                                    "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/Object;")
-                 : nullptr;
-  jobject jprops = init ? env->NewObject(propsClass, init) : nullptr;
-  if (jprops == nullptr || setProperty == nullptr) {
-    env->ExceptionDescribe();
+  jmethodID init = nullptr;
+  jmethodID setProperty = nullptr;
+  jobject jprops = nullptr;
+  if (propsClass != nullptr) init = env->GetMethodID(propsClass, "<init>", "()V");
+  if (init != nullptr) {
+    setProperty =
+        env->GetMethodID(propsClass, "setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/Object;");
+  }
+  if (setProperty != nullptr) jprops = env->NewObject(propsClass, init);
+  if (jprops == nullptr) {
+    describeJavaException(env);
     if (propsClass != nullptr) env->DeleteLocalRef(propsClass);
     return 0;
   }
@@ -154,9 +160,11 @@ extern "C" int startJavaModule(const char* name, Properties* props) {
       jstring v = newJavaString(env, (*it)->value ? (*it)->value : "");
       if (k != nullptr && v != nullptr) {
         jobject previous = env->CallObjectMethod(jprops, setProperty, k, v);
+        describeJavaException(env);
         if (previous != nullptr) env->DeleteLocalRef(previous);
+      } else {
+        describeJavaException(env);
       }
-      env->ExceptionDescribe();
       if (k != nullptr) env->DeleteLocalRef(k);
       if (v != nullptr) env->DeleteLocalRef(v);
     }
@@ -169,11 +177,11 @@ extern "C" int startJavaModule(const char* name, Properties* props) {
     jstring jname = newJavaString(env, name);
     jstring jhome = newJavaString(env, Orvanex::instance().getHome());
     env->CallStaticVoidMethod(_AgentHelperClass, startModule, jname, jhome, jprops);
-    env->ExceptionDescribe();
+    describeJavaException(env);
     if (jname != nullptr) env->DeleteLocalRef(jname);
     if (jhome != nullptr) env->DeleteLocalRef(jhome);
   } else {
-    env->ExceptionDescribe();
+    describeJavaException(env);
   }
   env->DeleteLocalRef(jprops);
   return 0;
@@ -192,23 +200,22 @@ extern "C" void runJavaClass(const char* className) {
   }
   jclass cls = env->FindClass(slashed.c_str());
   if (cls == nullptr) {
-    env->ExceptionDescribe();
+    describeJavaException(env);
     endProcess(1);
   }
   jmethodID mainMethod = env->GetStaticMethodID(cls, "main", "([Ljava/lang/String;)V");
   if (mainMethod == nullptr) {
-    env->ExceptionDescribe();
+    describeJavaException(env);
     endProcess(1);
   }
   jclass stringClass = env->FindClass("java/lang/String");
   jobjectArray args = stringClass ? env->NewObjectArray(0, stringClass, nullptr) : nullptr;
   if (args == nullptr) {
-    env->ExceptionDescribe();
+    describeJavaException(env);
     endProcess(1);
   }
   env->CallStaticVoidMethod(cls, mainMethod, args);
-  const bool threw = env->ExceptionCheck() == JNI_TRUE;
-  env->ExceptionDescribe();
+  const bool threw = describeJavaException(env);
   flushJavaStreams(env);
   endProcess(threw ? 1 : 0);
 }

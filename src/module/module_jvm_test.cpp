@@ -120,6 +120,11 @@ std::string callMapper(JNIEnv* env, const char* method, const char* id) {
   jmethodID m = env->GetMethodID(cls, method, "(Ljava/lang/String;)Ljava/lang/String;");
   jstring arg = env->NewStringUTF(id);
   auto s = static_cast<jstring>(env->CallObjectMethod(alertDecoder->mapper(), m, arg));
+  if (env->ExceptionCheck()) {
+    env->ExceptionDescribe();
+    return "(exception)";
+  }
+  env->DeleteLocalRef(arg);
   if (s == nullptr) return "(null)";
   const char* chars = env->GetStringUTFChars(s, nullptr);
   std::string out = chars;

@@ -44,8 +44,15 @@ void pairs(benchmark::State& state, MallocFn volatile& allocate, FreeFn volatile
 void BM_Hooks(benchmark::State& state) { pairs(state, g_hookedMalloc, g_hookedFree); }
 void BM_CLibrary(benchmark::State& state) { pairs(state, g_libcMalloc, g_libcFree); }
 
-BENCHMARK(BM_Hooks)->Arg(16)->Arg(256)->Arg(4096)->Arg(65536);
-BENCHMARK(BM_CLibrary)->Arg(16)->Arg(256)->Arg(4096)->Arg(65536);
+// Each size through both, one right after the other, so that a busy machine
+// weighs on both sides alike (--benchmark_enable_random_interleaving mixes
+// them further).
+void registerPairs() {
+  for (int64_t size : {16, 256, 4096, 65536}) {
+    benchmark::RegisterBenchmark("BM_Hooks", BM_Hooks)->Arg(size);
+    benchmark::RegisterBenchmark("BM_CLibrary", BM_CLibrary)->Arg(size);
+  }
+}
 
 // Prints the usual table, then hooks/C library per size: the median CPU time
 // of the repetitions (or of the single run), since other work on the machine
@@ -100,6 +107,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bench_memhooks: the hooks are not this program's allocator\n");
     return 1;
   }
+  registerPairs();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
   RatioReporter reporter;

@@ -1,6 +1,7 @@
 #include "foundation/os_info.h"
 
 #include <cctype>
+#include <cstddef>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -151,7 +152,12 @@ extern "C" int s_readdir_r(DIR* dir, struct dirent* entry, struct dirent** resul
     *result = nullptr;
     return errno;
   }
-  std::memcpy(entry, e, sizeof(struct dirent));
+  // The entry in the stream's buffer may be shorter than a struct dirent:
+  // copy the fixed part and the name only.
+  size_t nameLen = strnlen(e->d_name, sizeof(entry->d_name) - 1);
+  std::memcpy(entry, e, offsetof(struct dirent, d_name));
+  std::memcpy(entry->d_name, e->d_name, nameLen);
+  entry->d_name[nameLen] = '\0';
   *result = entry;
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <dirent.h>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -156,6 +157,19 @@ TEST(OsInfo, SmallHelpers) {
   ::close(fd);
   ::unlink(name);
   EXPECT_STREQ(s_strerror(ENOENT, buf, sizeof(buf)), "No such file or directory");
+  DIR* d = ::opendir("/");
+  ASSERT_NE(d, nullptr);
+  struct dirent entry;
+  struct dirent* result = nullptr;
+  int entries = 0;
+  bool sawEtc = false;
+  while (s_readdir_r(d, &entry, &result) == 0 && result != nullptr) {
+    entries++;
+    sawEtc = sawEtc || std::strcmp(entry.d_name, "etc") == 0;
+  }
+  ::closedir(d);
+  EXPECT_GT(entries, 2);
+  EXPECT_TRUE(sawEtc);
 }
 
 }  // namespace

@@ -104,6 +104,12 @@ TEST(DirNameEntry, EqualityIsOneSidedAndHashing) {
   EXPECT_EQ(small.hashValue(), hName * 59 + hX * 33 + h1);
   DirNameEntry unnamed(nullptr);
   EXPECT_EQ(unnamed.hashValue(), 0);
+  // Only the first attribute of a name is compared: repeating a name with
+  // another value makes an entry unequal even to its own copy.
+  DirNameEntry repeated("a", "x", "1", "x", "2");
+  DirNameEntry repeatedCopy(repeated);
+  EXPECT_FALSE(repeatedCopy == repeated);
+  EXPECT_EQ(repeatedCopy.hashValue(), repeated.hashValue());
 }
 
 TEST(DirName, Parse) {

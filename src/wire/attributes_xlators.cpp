@@ -86,11 +86,12 @@ int AttributesALXlator(MessageBase* m, Translatable** object, int direction) {
     _BufferLocation* at = m->getLocation();
     size_t n;
     const unsigned char* p = m->peekContiguous(at, &n);
-    size_t used = p != nullptr ? wirefast::readNamedValue(p, n, m->frameDepth(), OBJ_ATTRLIST_ID, &name, &hint, &value) : 0;
+    wirefast::Name fast;
+    size_t used =
+        p != nullptr ? wirefast::readNamedValue(p, n, m->frameDepth(), OBJ_ATTRLIST_ID, &fast, &hint, &value) : 0;
     if (used != 0) {
       m->skipContiguous(at, used);
-      set->appendAttribute(name, value, hint);
-      MessageBase::freeString(name);
+      set->appendAttribute(fast.get(), value, hint);
       continue;
     }
     int type;

@@ -88,12 +88,13 @@ int DirNameEntryAlXlator(MessageBase* m, Translatable** object, int direction) {
     _BufferLocation* at = m->getLocation();
     size_t n;
     const unsigned char* p = m->peekContiguous(at, &n);
-    size_t used =
-        p != nullptr ? wirefast::readNamedValue(p, n, m->frameDepth(), OBJ_DIRNAMEENTRY_ATTR_ID, &name, &expression, &value) : 0;
+    wirefast::Name fast;
+    size_t used = p != nullptr ? wirefast::readNamedValue(p, n, m->frameDepth(), OBJ_DIRNAMEENTRY_ATTR_ID, &fast,
+                                                          &expression, &value)
+                               : 0;
     if (used != 0) {
       m->skipContiguous(at, used);
-      entry->addAttribute(name, value, expression != 0);
-      MessageBase::freeString(name);
+      entry->addAttribute(fast.get(), value, expression != 0);
       continue;
     }
     int rc = openItem(m, OBJ_DIRNAMEENTRY_ATTR_ID);

@@ -4,12 +4,30 @@
 #include <cstring>
 #include <memory>
 
+#include "model/acl.h"
 #include "model/any.h"
 #include "model/any_array.h"
+#include "model/attributes.h"
+#include "model/dir_name_entry.h"
 #include "wire/byte_order.h"
 #include "wire/message_base.h"
 
 namespace wirefast {
+
+bool Name::set(const unsigned char* bytes, size_t n) {
+  char* to = small_;
+  if (n >= sizeof small_) {
+    std::free(heap_);
+    heap_ = static_cast<char*>(std::malloc(n + 1));
+    if (heap_ == nullptr) return false;
+    to = heap_;
+  }
+  std::memcpy(to, bytes, n);
+  to[n] = '\0';
+  text_ = to;
+  return true;
+}
+
 namespace {
 
 constexpr int kTypeLimit = 0xFFFF;
@@ -51,6 +69,22 @@ struct Reader {
     return v;
   }
   bool header(uint32_t type) { return byte(TAG_OBJECT) && u32() == type && ok; }
+  // A string value after its tag, into `out`.
+  bool name(Name* out) {
+    uint32_t len = u32();
+    if (!ok || !has(len) || !out->set(p + at, len)) return ok = false;
+    at += len;
+    return true;
+  }
+  // The next item is a null object: taken.
+  bool null() {
+    if (ok && at < n && p[at] == TAG_NULL_OBJECT) {
+      ++at;
+      return true;
+    }
+    return false;
+  }
+  bool containerHeader(uint32_t type) { return byte(TAG_CONTAINER) && u32() == type && ok; }
   // A string value after its tag: a new text, or declines.
   char* text() {
     uint32_t len = u32();
@@ -188,28 +222,105 @@ size_t readAny(const unsigned char* p, size_t n, int depth, Any** out) {
   return r.at;
 }
 
-size_t readNamedValue(const unsigned char* p, size_t n, int depth, int type, char** name, int* number, Any** value) {
-  Reader r{p, n};
-  if (depth >= MessageBase::kMaxNesting || !r.header(static_cast<uint32_t>(type)) || !r.field(1, TAG_STRING)) return 0;
-  std::unique_ptr<char, decltype(&std::free)> text(r.text(), &std::free);
-  if (!r.ok || !r.field(2, TAG_INT32)) return 0;
+namespace {
+
+// The fields and trailer of a named value after its header.
+bool readNamedValueBody(Reader& r, int depth, Name* name, int* number, Any** value) {
+  if (!r.field(1, TAG_STRING) || !r.name(name) || !r.field(2, TAG_INT32)) return false;
   const int h = static_cast<int>(r.u32());
-  if (!r.ok || !r.has(3) || p[r.at] != TAG_FIELD || p[r.at + 1] != 3) return 0;
+  if (!r.ok || !r.has(3) || r.p[r.at] != TAG_FIELD || r.p[r.at + 1] != 3) return r.ok = false;
   r.at += 2;
   Any* v = nullptr;
-  if (p[r.at] == TAG_NULL_OBJECT) {
-    ++r.at;
-  } else {
+  if (!r.null()) {
     v = readAnyAt(r, depth + 1);
-    if (!r.ok) return 0;
+    if (!r.ok) return false;
   }
   if (!r.byte(TAG_OBJECT_END)) {
     delete v;
-    return 0;
+    return false;
   }
-  *name = text.release();
   *number = h;
   *value = v;
+  return true;
+}
+
+DirNameEntry* readNameEntryAt(Reader& r, int depth) {
+  if (depth + 3 >= MessageBase::kMaxNesting || !r.header(OBJ_DIRNAMEENTRY_ID)) return nullptr;
+  Name name;
+  if (!r.has(3) || r.p[r.at] != TAG_FIELD || r.p[r.at + 1] != 1) return r.ok = false, nullptr;
+  if (r.p[r.at + 2] == TAG_NULL_STRING) {
+    r.at += 3;
+  } else if (!r.field(1, TAG_STRING) || !r.name(&name)) {
+    return nullptr;
+  }
+  if (!r.field(2, TAG_INT32)) return nullptr;
+  const uint32_t expression = r.u32();
+  if (!r.ok || !r.byte(TAG_FIELD) || !r.byte(3) || !r.containerHeader(1006)) return nullptr;
+  auto entry = std::make_unique<DirNameEntry>(name.get());
+  entry->setNameIsExpression(expression != 0);
+  while (r.ok && r.has(1) && r.p[r.at] != TAG_CONTAINER_END) {
+    if (r.null()) continue;
+    Name an;
+    int x;
+    Any* v;
+    if (!r.header(OBJ_DIRNAMEENTRY_ATTR_ID) || !readNamedValueBody(r, depth + 2, &an, &x, &v)) return nullptr;
+    entry->addAttribute(an.get(), v, x != 0);
+  }
+  if (!r.byte(TAG_CONTAINER_END) || !r.byte(TAG_OBJECT_END)) return nullptr;
+  return entry.release();
+}
+
+Attributes* readAttributesAt(Reader& r, int depth) {
+  if (depth + 3 >= MessageBase::kMaxNesting || !r.header(OBJ_ATTRIBUTES_ID) || !r.byte(TAG_FIELD) || !r.byte(1) ||
+      !r.containerHeader(1003)) {
+    return nullptr;
+  }
+  auto set = std::make_unique<Attributes>();
+  while (r.ok && r.has(1) && r.p[r.at] != TAG_CONTAINER_END) {
+    if (r.null()) continue;
+    Name an;
+    int hint;
+    Any* v;
+    if (!r.header(OBJ_ATTRLIST_ID) || !readNamedValueBody(r, depth + 2, &an, &hint, &v)) return nullptr;
+    set->appendAttribute(an.get(), v, hint);
+  }
+  if (!r.byte(TAG_CONTAINER_END) || !r.byte(TAG_OBJECT_END)) return nullptr;
+  return set.release();
+}
+
+Acl* readAclAt(Reader& r) {
+  if (!r.header(OBJ_ACL_ID) || !r.has(3) || r.p[r.at] != TAG_FIELD || r.p[r.at + 1] != 1) return r.ok = false, nullptr;
+  Name text;
+  if (r.p[r.at + 2] == TAG_NULL_STRING) {
+    r.at += 3;
+  } else if (!r.field(1, TAG_STRING) || !r.name(&text)) {
+    return nullptr;
+  }
+  if (!r.byte(TAG_OBJECT_END)) return nullptr;
+  return new Acl(text.get());
+}
+
+}  // namespace
+
+size_t readNamedValue(const unsigned char* p, size_t n, int depth, int type, Name* name, int* number, Any** value) {
+  Reader r{p, n};
+  if (depth >= MessageBase::kMaxNesting || !r.header(static_cast<uint32_t>(type))) return 0;
+  return readNamedValueBody(r, depth, name, number, value) ? r.at : 0;
+}
+
+size_t readDirectoryEntry(const unsigned char* p, size_t n, int depth, DirNameEntry** name, Attributes** attributes,
+                          Acl** acl) {
+  Reader r{p, n};
+  if (depth + 1 >= MessageBase::kMaxNesting || !r.header(1011) || !r.byte(TAG_FIELD) || !r.byte(1)) return 0;
+  std::unique_ptr<DirNameEntry> e(r.null() ? nullptr : readNameEntryAt(r, depth + 1));
+  if (!r.ok || !r.byte(TAG_FIELD) || !r.byte(2)) return 0;
+  std::unique_ptr<Attributes> a(r.null() ? nullptr : readAttributesAt(r, depth + 1));
+  if (!r.ok || !r.byte(TAG_FIELD) || !r.byte(3)) return 0;
+  std::unique_ptr<Acl> c(r.null() ? nullptr : readAclAt(r));
+  if (!r.ok || !r.byte(TAG_OBJECT_END)) return 0;
+  *name = e.release();
+  *attributes = a.release();
+  *acl = c.release();
   return r.at;
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <tuple>
 
 #include "model/any.h"
 #include "wire/message_base.h"
@@ -117,6 +118,16 @@ char* TaskData::toString(Parser*) {
   j.integer("errorCode", errorCode);
   j.text("strerror", strerror);
   return j.finish();
+}
+
+bool TaskData::operator==(const TaskData& o) const {
+  auto fields = [](const TaskData& t) {
+    return std::tie(t.taskId, t.taskName, t.command, t.env, t.user, t.wireOnly, t.logfile, t.waitForProcess,
+                    t.disableLogFile, t.pid, t.timeStarted, t.timeExited, t.exitCondition, t.exitStatus, t.exitSignal,
+                    t.cannotStartWhy, t.canceled, t.daysToKeep, t.workflowName, t.tailPath, t.waitTimeout,
+                    t.minStartTime, t.pattern, t.patternFlags, t.errorCode, t.strerror);
+  };
+  return fields(*this) == fields(o);
 }
 
 int TaskData::clone(const Principal*, Translatable** out) const {

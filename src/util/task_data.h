@@ -77,7 +77,8 @@ class TaskData : public Translatable {
   TaskData(const TaskData&) = default;
   TaskData& operator=(const TaskData&) = default;
   ~TaskData() override = default;
-  bool operator==(const TaskData&) const = default;
+  // Every field equal.
+  bool operator==(const TaskData& o) const;
 
   // The JSON text of every field but wire field 5, in the order taskId,
   // taskName, command, env, user, logfile, waitForProcess, disableLogFile,
@@ -99,7 +100,9 @@ class UptimeData : public Translatable {
   float value3 = 0;    // field 3
   float value4 = 0;    // field 4
 
-  bool operator==(const UptimeData&) const = default;
+  bool operator==(const UptimeData& o) const {
+    return value1 == o.value1 && value2 == o.value2 && value3 == o.value3 && value4 == o.value4;
+  }
   char* toString(Parser* parser) override;
   int getObjectID() const override { return kObjectId; }
 };

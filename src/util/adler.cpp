@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <mutex>
 
@@ -16,8 +17,10 @@ constexpr uint32_t kSeeds[16] = {
 };
 constexpr uint32_t kInitialSeedT = 0x6a09e667;
 
+// Readers take the seed without the lock (it is read for every checksum);
+// the lock keeps a reseed's three updates together.
 std::mutex seedLock;
-uint32_t seed = 0;
+std::atomic<uint32_t> seed{0};
 int seedX = 0;
 uint32_t seedT = kInitialSeedT;
 
@@ -28,15 +31,12 @@ void adler_setSeed(uint32_t value) {
   seed = value;
 }
 
-uint32_t adler_getSeed() {
-  std::lock_guard<std::mutex> lk(seedLock);
-  return seed;
-}
+uint32_t adler_getSeed() { return seed.load(std::memory_order_relaxed); }
 
 void adler_reseed() {
   std::lock_guard<std::mutex> lk(seedLock);
   seedX = (seedX + 1) & 15;
-  seed += kSeeds[seedX] - seedT;
+  seed.store(seed.load(std::memory_order_relaxed) + kSeeds[seedX] - seedT, std::memory_order_relaxed);
   seedT += 1;
 }
 
@@ -115,7 +115,7 @@ AdlerRoller::AdlerRoller(uint32_t s, uint32_t windowLength) : seed_(s), window_(
   uint64_t n = windowLength % kAdlerMod;
   for (uint32_t v = 0; v < 256; ++v) {
     uint32_t negOut = kAdlerMod - static_cast<uint32_t>(n * v % kAdlerMod);  // in 1..65521
-    negSeedPlusOut_[v] = (negSeed + negOut) % kAdlerMod;
+    addOut_[v] = negSeed + negOut;
   }
 }
 
@@ -124,6 +124,7 @@ void AdlerRoller::reset(const unsigned char* bytes) {
   adler_Update(&st, bytes, window_);
   a_ = st.a;
   b_ = st.b;
+  untilReduce_ = kReduceEvery;
 }
 
 int md5_digest(const void* bytes, size_t length, unsigned char digest[kMd5Size]) {

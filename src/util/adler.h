@@ -46,8 +46,10 @@ using AdlerReadFn = int (*)(void* context, char* buf, int n);
 // The same over a descriptor, from its current offset.
 [[nodiscard]] int adler_sum(int fd, long long length, uint32_t* result);
 
-// A rolling window of fixed length with the per-byte work reduced to table
-// look-ups and conditional subtractions: the hot loop of block matching.
+// A rolling window of fixed length for the hot loop of block matching. The
+// sums run unreduced (only ever growing, so they stay congruent to the true
+// sums) and are reduced every kReduceEvery bytes, so the loop-carried work
+// per byte is two additions; the reductions for digest() sit off that chain.
 // Gives exactly the values of adler_Update.
 class AdlerRoller {
  public:
@@ -55,24 +57,31 @@ class AdlerRoller {
   // Starts over on the window `bytes[0..windowLength)`.
   void reset(const unsigned char* bytes);
   void roll(unsigned char out, unsigned char in) {
-    uint32_t a = a_ + in + kAdlerMod - out;  // below 2 * 65521 + 255
-    a = a >= kAdlerMod ? a - kAdlerMod : a;
-    a = a >= kAdlerMod ? a - kAdlerMod : a;
-    uint32_t b = b_ + a + negSeedPlusOut_[out];  // below 3 * 65521
-    b = b >= kAdlerMod ? b - kAdlerMod : b;
-    b = b >= kAdlerMod ? b - kAdlerMod : b;
-    a_ = a;
-    b_ = b;
+    a_ += in + (kAdlerMod - out);  // grows by at most 65776 a byte
+    b_ += a_ + addOut_[out];       // grows by at most a + 2 * 65521
+    if (--untilReduce_ == 0) reduce();
   }
-  [[nodiscard]] uint32_t digest() const { return (b_ << 16) | (a_ & 0xFFFF); }
+  [[nodiscard]] uint32_t digest() const {
+    return (static_cast<uint32_t>(b_ % kAdlerMod) << 16) | (static_cast<uint32_t>(a_ % kAdlerMod) & 0xFFFF);
+  }
 
  private:
+  // After this many rolls a stays below 2^32 and b below 2^48.
+  static constexpr uint32_t kReduceEvery = 60000;
+  void reduce() {
+    a_ %= kAdlerMod;
+    b_ %= kAdlerMod;
+    untilReduce_ = kReduceEvery;
+  }
+
   uint32_t seed_;
   uint32_t window_;
   uint32_t a_ = 0;
-  uint32_t b_ = 0;
-  // (65521 - seed mod 65521) + (65521 - (window * v) mod 65521), reduced.
-  uint32_t negSeedPlusOut_[256];
+  uint64_t b_ = 0;
+  uint32_t untilReduce_ = kReduceEvery;
+  // (65521 - seed mod 65521) + (65521 - (window * v) mod 65521): adding it
+  // subtracts the seed and window * v modulo 65521.
+  uint32_t addOut_[256];
 };
 
 // ---- MD5, through the TLS library ----

@@ -38,6 +38,8 @@ jmethodID _buildTm = nullptr;
 jmethodID _buildTime = nullptr;
 jmethodID _directoryInvoke = nullptr;
 jobject _AclEncodedAclField = nullptr;
+jfieldID _aclEncodedAclFieldId = nullptr;
+jmethodID _attributesGetFlags = nullptr;
 jmethodID _aclCreate = nullptr;
 jmethodID _dateGetTime = nullptr;
 jmethodID _dateCreate = nullptr;
@@ -343,12 +345,10 @@ void fillTimeAndHelpers(JNIEnv* env) {
   _fieldGet = method(env, _FieldClass, "get", "(Ljava/lang/Object;)Ljava/lang/Object;");
   _fieldSet = method(env, _FieldClass, "set", "(Ljava/lang/Object;Ljava/lang/Object;)V");
   if (f != nullptr) {
-    if (_fieldSetAccessible != nullptr) env->CallVoidMethod(f, _fieldSetAccessible, JNI_TRUE);
-    if (env->ExceptionCheck()) {
-      env->ExceptionDescribe();
-      env->ExceptionClear();
-    }
+    // Read through JNI, which does not check access: Field.setAccessible
+    // called from native code with no Java caller fails on current VMs.
     _AclEncodedAclField = env->NewGlobalRef(f);
+    _aclEncodedAclFieldId = env->FromReflectedField(f);
     env->DeleteLocalRef(f);
   }
 
@@ -477,6 +477,11 @@ void fillModel(JNIEnv* env) {
   _attributesGetAttributeNames = method(env, _JavaAttributesClass, "getAttributeNames", "()[Ljava/lang/String;");
   _attributesGetAttribute =
       method(env, _JavaAttributesClass, "getAttribute", "(Ljava/lang/String;)Lcom/vesk/orvanex/Any;");
+  // Optional: a Java set that keeps flags hands them back.
+  _attributesGetFlags = _JavaAttributesClass != nullptr
+                            ? env->GetMethodID(_JavaAttributesClass, "getFlags", "(Ljava/lang/String;)I")
+                            : nullptr;
+  if (env->ExceptionCheck()) env->ExceptionClear();
   _AttributeArrayClass = optionalClass(env, "com/vesk/orvanex/AttributeArray");
   _attributeArrayCreate = method(env, _AttributeArrayClass, "<init>", "()V");
   _attributeArrayAdd = method(env, _AttributeArrayClass, "add", "(Lcom/vesk/orvanex/Any;)Z");

@@ -49,6 +49,7 @@ extern jmethodID _buildTime;  // (Ljava/lang/String;Lcom/vesk/orvanex/OrvanexImp
 
 extern jmethodID _directoryInvoke;  // static DirectoryInvocationHelper.invoke
 extern jobject _AclEncodedAclField; // java.lang.reflect.Field of Acl.encodedAcl
+extern jfieldID _aclEncodedAclFieldId;
 extern jmethodID _aclCreate;        // Acl(String)
 
 extern jmethodID _dateGetTime;  // ()J
@@ -132,6 +133,7 @@ extern jmethodID _attrCreateInt, _attrCreateLong, _attrCreateFloat, _attrCreateD
     _attrCreateString, _attrCreateObject;
 
 // Attributes, AttributeArray, DirName, DirNameEntry.
+extern jmethodID _attributesGetFlags;  // optional getFlags(String)I
 extern jmethodID _attributesCreate, _attributesSetAttribute, _attributesGetAttributeNames, _attributesGetAttribute;
 extern jclass _AttributeArrayClass;
 extern jmethodID _attributeArrayCreate, _attributeArrayAdd;

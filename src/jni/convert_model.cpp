@@ -228,6 +228,10 @@ Attributes* unmakeAttributes(JNIEnv* env, jobject obj) {
     const std::string text = utf8(env, name, &present);
     log(_debug_java, LOG_TRACE, 0, 0, "Java: unmakeAttributes: i = %d, field = %s", i, text.c_str());
     jobject value = name != nullptr ? env->CallObjectMethod(obj, _attributesGetAttribute, name) : nullptr;
+    jint flags = 0;
+    if (name != nullptr && _attributesGetFlags != nullptr && !env->ExceptionCheck()) {
+      flags = env->CallIntMethod(obj, _attributesGetFlags, name);
+    }
     if (name != nullptr) env->DeleteLocalRef(name);
     if (failed(env)) {
       if (names != nullptr) env->DeleteLocalRef(names);
@@ -250,7 +254,7 @@ Attributes* unmakeAttributes(JNIEnv* env, jobject obj) {
         return nullptr;
       }
     }
-    if (present) out->appendAttribute(text.c_str(), any != nullptr ? any : new Any());
+    if (present) out->appendAttribute(text.c_str(), any != nullptr ? any : new Any(), flags);
     else delete any;
   }
   if (names != nullptr) env->DeleteLocalRef(names);
@@ -382,8 +386,8 @@ jobject makeAcl(JNIEnv* env, const Acl* acl) {
 }
 
 Acl* unmakeAcl(JNIEnv* env, jobject obj) {
-  if (obj == nullptr || _AclEncodedAclField == nullptr) return nullptr;
-  auto text = static_cast<jstring>(env->CallObjectMethod(_AclEncodedAclField, _fieldGet, obj));
+  if (obj == nullptr || _aclEncodedAclFieldId == nullptr) return nullptr;
+  auto text = static_cast<jstring>(env->GetObjectField(obj, _aclEncodedAclFieldId));
   if (failed(env) || text == nullptr) return nullptr;
   bool present = false;
   const std::string t = utf8(env, text, &present);

@@ -637,8 +637,13 @@ int encodeObject(JNIEnv* env, jobject obj, MessageBase* m) {
     (void)m->writeObjectHeader(info->objectId);
     int k = 1;
     for (const MappedField& f : info->fields) {
-      rc = encodeField(env, obj, *info, f, k++, m);
-      if (rc != 0) break;
+      rc = encodeField(env, obj, *info, f, k, m);
+      if (rc != 0) {
+        log(_debug_java, LOG_DEBUG, 0, 0, "Java: complexToC: field %d of %s failed, status %d, stream error %d", k,
+            info->name.c_str(), rc, m->getError());
+        break;
+      }
+      ++k;
     }
     if (rc == 0) (void)m->writeObjectTrailer();
   } else if (env->IsInstanceOf(obj, _SerializableClass)) {

@@ -62,6 +62,7 @@ public final class BridgeTests {
             c.ok(NativeProbe.attachInNative(), "a native that pushed its environment finds it");
         });
         c.run("many threads", () -> {
+            NativeProbe.registerClass(4991, Mapped.Inner.class);
             int threads = 8;
             int perThread = 2000;
             AtomicInteger bad = new AtomicInteger();

@@ -20,6 +20,7 @@
 #include <cstring>
 #include <string>
 
+#include "foundation/os_shutdown.h"
 #include "host/orvanex.h"
 #include "host_setup.h"
 #include "module_library.h"
@@ -131,6 +132,15 @@ void reloadTick() {
   if (g_reloaded.load()) Orvanex::instance().firePropertiesListeners();
 }
 
+// The host's own shutdown action: the last handler to run (the first one
+// added), after the module's.
+class HostShutdown : public ShutdownHandler {
+ public:
+  void shutdown() override {
+    if (g_lib != nullptr) g_lib->log(0, "orvanexd: shutdown handlers ran");
+  }
+};
+
 int hostMain(const Args& a) {
   static ModuleLibrary lib;
   g_lib = &lib;
@@ -179,6 +189,17 @@ int hostMain(const Args& a) {
   configureHost(lib, home, exe);
   (void)ensureDirectory(home + "/tmp");
 
+  // Before the Java VM exists: this thread becomes the runtime's "main" and
+  // the signal thread "sig-handler" takes SIGTERM from now on, running the
+  // shutdown handlers and ending the process with status 0. The VM runs
+  // with -Xrs, so it neither unblocks SIGTERM in its threads nor handles it.
+  const bool runtimeTakesTerm = lib.attachMainThread != nullptr;
+  if (runtimeTakesTerm) {
+    lib.attachMainThread(0);
+    static HostShutdown hostShutdown;
+    if (lib.addShutdownHandler != nullptr) lib.addShutdownHandler(&hostShutdown);
+  }
+
   const int rc = lib.moduleMain();
   if (rc != 0) {
     fprintf(stderr,
@@ -194,7 +215,7 @@ int hostMain(const Args& a) {
   }
   startConfiguredModules(lib);
   lib.log(0, "orvanexd: running until SIGTERM");
-  (void)waitForShutdown(kReloadSeconds, reloadTick);
+  (void)waitForShutdown(kReloadSeconds, reloadTick, runtimeTakesTerm);
   lib.log(0, "Received request to shutdown...");
   if (lib.fireShutdownHandlers != nullptr) lib.fireShutdownHandlers();
   return 0;

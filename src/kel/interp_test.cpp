@@ -208,6 +208,33 @@ TEST(Limits, EmbeddingFlagStopsLoops) {
   EXPECT_EQ(parser.flags(), 8);
 }
 
+TEST(Limits, SizeBoundsAndWorkCharges) {
+  ObjRef root = Parser::buildRootVarSet();
+  struct Case {
+    const char* script;
+    int code;
+  } cases[] = {
+      {"var s = \"x\"; var i; for (i = 0; i < 40; i++) { s = s + s; }", 39},
+      {"var a = [1]; var i; for (i = 0; i < 40; i++) { a = a.concat(a); }", 39},
+      {"var a = Array.of(100000000);", 39},
+      {"var s = \"ab\"; var i; for (i = 0; i < 40; i++) { s = s.replace(\"\", \"xy\"); }", 39},
+      // Work inside one loop turn is charged too: the budget ends it.
+      {"var s = \"x\"; var i; for (i = 0; i < 16; i++) { s = s + s; }"
+       "while (true) { var t = s + s + s + s + s + s + s + s; }", 13},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    Parser parser("t", c.script, nullptr, 1, 1, false);
+    ASSERT_TRUE(parser.parseScript());
+    parser.setMaxTextLength(1 << 20);
+    parser.setMaxArrayLength(1 << 16);
+    parser.setStepBudget(2000);
+    EXPECT_EQ(parser.executeScript(nullptr, setOf(root)), 0);
+    ASSERT_NE(parser.getError(), nullptr);
+    EXPECT_EQ(parser.getError()->code(), c.code) << parser.getError()->text();
+  }
+}
+
 TEST(Limits, CallDepthSettable) {
   ObjRef root = Parser::buildRootVarSet();
   Parser parser("t", "function f(n) { return n == 0 ? 0 : f(n - 1); }; var r = f(50);", nullptr, 1, 1, false);

@@ -146,7 +146,7 @@ int Parser::defineValue(const char* name, Any& value, int kind) {
     return 113;
   }
   if (debugLevel_ <= 1) printf(1, "Parser: will define: %s, in this scope\n", name);
-  if (auto* set = dynamic_cast<VarSet*>(scope)) return set->defineValue(name, value) ? 0 : 46;
+  if (VarSet* set = scope->asVarSet()) return set->defineValue(name, value) ? 0 : 46;
   auto* moved = new Any();
   moved->takeFrom(value);
   value.clear();

@@ -126,6 +126,10 @@ TEST(Interp, EvaluateGivesAssignableForPlaces) {
   int value = 0;
   ASSERT_TRUE(result->convertToInt32(&parser, value));
   EXPECT_EQ(value, 9);
+  std::unique_ptr<Any> plain(parser.purifyAssignable(result));
+  ASSERT_NE(plain, nullptr);
+  EXPECT_EQ(plain->getType(), ANY_INT32);
+  EXPECT_EQ(plain->getInt32(), 9);
   parser.setScopes(nullptr);
 }
 

@@ -46,7 +46,11 @@ const char kUsage[] =
     "  --help             this text\n"
     "\n"
     "Exit status: 0 after SIGTERM or a successful --run-class, 1 when the agent cannot\n"
-    "start (or the class fails), 2 on bad usage.\n";
+    "start (or the class fails), 2 on bad usage.\n"
+    "\n"
+    "Memory tracing: ORV_MEMTRACE_FILE=PATH (or ORV_MEMTRACE_SOCKET=PATH for an analyzer)\n"
+    "traces every allocation; ORV_MEMTRACE_GUARDS=1 adds guard patterns. Read a trace\n"
+    "with orvmemtrace.\n";
 
 struct Args {
   std::string home;

@@ -62,12 +62,13 @@ class AdlerRoller {
     if (--untilReduce_ == 0) reduce();
   }
   [[nodiscard]] uint32_t digest() const {
-    return (static_cast<uint32_t>(b_ % kAdlerMod) << 16) | (static_cast<uint32_t>(a_ % kAdlerMod) & 0xFFFF);
+    return ((b_ % kAdlerMod) << 16) | (a_ % kAdlerMod);
   }
 
  private:
-  // After this many rolls a stays below 2^32 and b below 2^48.
-  static constexpr uint32_t kReduceEvery = 60000;
+  // After this many rolls both sums still fit 32 bits (a below 2^24, b below
+  // 240 * (2^24 + 2 * 65521)), so the reductions in digest() are 32-bit ones.
+  static constexpr uint32_t kReduceEvery = 240;
   void reduce() {
     a_ %= kAdlerMod;
     b_ %= kAdlerMod;
@@ -77,7 +78,7 @@ class AdlerRoller {
   uint32_t seed_;
   uint32_t window_;
   uint32_t a_ = 0;
-  uint64_t b_ = 0;
+  uint32_t b_ = 0;
   uint32_t untilReduce_ = kReduceEvery;
   // (65521 - seed mod 65521) + (65521 - (window * v) mod 65521): adding it
   // subtracts the seed and window * v modulo 65521.

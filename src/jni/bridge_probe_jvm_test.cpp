@@ -361,3 +361,11 @@ TEST(BridgeJvm, NoReferenceLeak) {
   EXPECT_EQ(text.find("FATAL ERROR in native method"), std::string::npos) << text.substr(0, 4000);
   EXPECT_EQ(text.find("WARNING in native method"), std::string::npos) << text.substr(0, 4000);
 }
+
+TEST(BridgeJvm, KelValueHandles) {
+  JNIEnv* env = startBridgeVm({"-Xcheck:jni"}, 1);
+  ASSERT_NE(env, nullptr);
+  EXPECT_EQ(runJavaChecks(env, "com/vesk/orvanex/tests/jni/KelValueTests"), "");
+  EXPECT_NE(orvtest::readFile(home->file("bridge.log")).find("Logic Error: CAnyArray.add() called with illegal value"),
+            std::string::npos);
+}

@@ -185,7 +185,9 @@ int Function::call(Parser* parser, const Location* location, Any** args, Any** r
   // A return that ran in the caller before this call belongs to the caller:
   // keep it aside so that the callee neither sees nor consumes it.
   std::unique_ptr<Any> callerReturn = parser->getReturnValue();
-  ObjRef keep(this);  // the body runs even if the last reference is dropped meanwhile
+  // The caller holds a reference to this function for the whole call (the
+  // call node keeps the value it called), so the body outlives an
+  // assignment that drops the function's last variable.
   parser->push(AbstractVarSet::kFunctionScope);
   AbstractVarSet* scope = parser->getCurrentScope();
   Any** arg = args;

@@ -86,6 +86,22 @@ int runProgram(const std::vector<std::string>& args, const std::string& input, s
 
 int countLines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
+int occurrences(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) n++;
+  return n;
+}
+
+// Waits (at most 30 seconds) until `done` holds.
+template <typename F>
+bool waitFor(F done) {
+  for (int i = 0; i < 3000; i++) {
+    if (done()) return true;
+    usleep(10000);
+  }
+  return done();
+}
+
 class CredsTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -276,6 +292,26 @@ TEST_F(CredsTest, ASmallBufferSizeStillFindsEverything) {
   EXPECT_EQ(s_get_gid("g120"), 2120);
 }
 
+// A module that answers ERANGE yet fills the group in: with the work-around
+// the first answer counts; without it the buffer grows and the group is
+// found all the same.
+TEST_F(CredsTest, TheErangeWorkAround) {
+  setenv("LD_PRELOAD", (std::string(CREDS_BUGGY_NSS) + ":" + getenv("LD_PRELOAD")).c_str(), 1);
+  _creds_buffer_size = 16;
+  _debug_creds = LOG_TRACE;
+  _creds_nss_workaround = true;
+  char name[32];
+  ASSERT_EQ(s_getgroupname(2120, name, sizeof(name)), 0);
+  EXPECT_STREQ(name, "g120");
+  std::string trace = orvtest::readFile(tmp_.file("trace"));
+  EXPECT_NE(trace.find("ERANGE work-around: group 2120 found"), std::string::npos) << trace;
+  _creds_nss_workaround = false;
+  ASSERT_EQ(s_getgroupname(2119, name, sizeof(name)), 0);
+  EXPECT_STREQ(name, "g119");
+  trace = orvtest::readFile(tmp_.file("trace"));
+  EXPECT_EQ(trace.find("ERANGE work-around: group 2119"), std::string::npos);
+}
+
 TEST_F(CredsTest, HostByName) {
   int addr = 0;
   ASSERT_EQ(s_gethostbyname("myhost.example", &addr), 0);
@@ -427,16 +463,6 @@ TEST_F(CredsTest, TheChildGetsExactlyItsArguments) {
             "orvanex -nss_workaround -debug_creds -bufsize 777 -testcred\n");
 }
 
-// Waits (at most 30 seconds) until `done` holds.
-template <typename F>
-bool waitFor(F done) {
-  for (int i = 0; i < 3000; i++) {
-    if (done()) return true;
-    usleep(10000);
-  }
-  return done();
-}
-
 // Two threads asking for one user start one child; the second waits for the
 // first and takes its answer from the cache.
 TEST_F(CredsTest, TwoThreadsAskingForOneUserStartOneChild) {
@@ -484,14 +510,14 @@ TEST_F(CredsTest, ASixtyFirstConcurrentLookupStillCompletes) {
 TEST_F(CredsTest, TheWatchdogKillsAHungChild) {
   setCredWatchdogTiming(100, 300);
   setenv("CREDS_FAKE_MODE", "hang", 1);
+  const std::string failed = "Creds: unable to read error reply from child process (2)";
   const int64_t start = credNowMicros();
   EXPECT_EQ(s_get_uid("alice"), -1);
-  EXPECT_EQ(children(), 3);
+  EXPECT_EQ(occurrences(logText(), failed), 3);
   EXPECT_EQ(s_verify_login("svc", "alice", nullptr, kPassword, 0), nullptr);
-  EXPECT_EQ(children(), 4);
+  EXPECT_EQ(occurrences(logText(), failed), 4);
   EXPECT_LT(credNowMicros() - start, 20000000);
-  EXPECT_TRUE(logHas("Creds: credSafetyTimer will kill sub-process"));
-  EXPECT_TRUE(logHas("Creds: unable to read error reply from child process (2)"));
+  EXPECT_EQ(occurrences(logText(), "Creds: credSafetyTimer will kill sub-process"), 4);
 }
 
 TEST_F(CredsTest, TheWatchdogLogsTheCounters) {
@@ -506,18 +532,13 @@ TEST_F(CredsTest, TheWatchdogLogsTheCounters) {
 // A child that answers but does not end is not waited for: the watchdog
 // reaps it, killing it at the hung limit.
 TEST_F(CredsTest, AChildThatLingersDoesNotHoldUpTheCaller) {
-  setCredWatchdogTiming(50, 300);
+  setCredWatchdogTiming(50, 3000);
   setenv("CREDS_FAKE_MODE", "linger", 1);
   const int64_t start = credNowMicros();
   EXPECT_EQ(s_get_uid("alice"), -1);
-  EXPECT_LT(credNowMicros() - start, 250000);
+  EXPECT_LT(credNowMicros() - start, 2500000) << "the caller waited for the child";
   const pid_t pid = static_cast<pid_t>(std::stoi(orvtest::readFile(tmp_.file("count"))));
-  bool gone = false;
-  for (int i = 0; i < 200 && !gone; i++) {
-    gone = kill(pid, 0) != 0;
-    if (!gone) usleep(20000);
-  }
-  EXPECT_TRUE(gone) << "the lingering child was neither killed nor reaped";
+  EXPECT_TRUE(waitFor([&] { return kill(pid, 0) != 0; })) << "the lingering child was neither killed nor reaped";
 }
 
 // A misbehaving child gives a failed look-up: no crash, no overrun, no
@@ -539,7 +560,7 @@ TEST_F(CredsTest, AMisbehavingChildGivesAFailedLookup) {
     const int64_t start = credNowMicros();
     EXPECT_EQ(s_get_uid("alice"), -1);
     EXPECT_EQ(children() - before, c.tries);
-    EXPECT_LT(credNowMicros() - start, 10000000) << "a broken reply is not waited out";
+    EXPECT_LT(credNowMicros() - start, 25000000) << "a broken reply is not waited out";
   }
 }
 

@@ -36,7 +36,7 @@ class Parser {
   // syntax error kNestingMessage instead of a stack overflow. The figures
   // leave room on a 1 MB thread stack, also in sanitizer builds.
   static constexpr int kMaxNesting = 200;
-  static constexpr int kMaxTreeHeight = 2000;
+  static constexpr int kMaxTreeHeight = 1000;
   static constexpr const char* kNestingMessage = "Expression or statement nested too deeply";
 
   // Directory error code of every syntax error ("Syntax Error").
@@ -152,6 +152,20 @@ class Parser {
   // is stored; never leaves the parser.
   struct Abort {};
   class DepthGuard;
+
+  // A token's position; the recursive descent keeps these small values on
+  // its frames and makes a Location only where it builds a node.
+  struct Pos {
+    int line;
+    int column;
+  };
+  [[nodiscard]] Pos pos() const { return Pos{cur_->line, cur_->column}; }
+  [[nodiscard]] Location locate(Pos at) const;
+  // Builds a node located at `at` and checks the height of its tree. Kept
+  // out of line so that the Location lives on this frame, not on every
+  // frame of the recursion.
+  template <class Node, class... Args>
+  [[gnu::noinline]] std::unique_ptr<Node> make(Pos at, Args&&... args);
 
   // ---- token window
   void advance();

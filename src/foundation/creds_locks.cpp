@@ -13,6 +13,7 @@
 #include "foundation/creds_protocol.h"
 #include "foundation/log.h"
 #include "foundation/os_perf.h"
+#include "foundation/os_shutdown.h"
 #include "runtime/cond_block.h"
 #include "runtime/daemon_thread.h"
 
@@ -124,9 +125,21 @@ class CredSafety : public DaemonThread {
   bool _credExit = false;  // guarded by sleep_
 };
 
+// Stops the watchdog and flushes the cache when the process shuts down.
+class CredShutdown : public ShutdownHandler {
+ public:
+  void shutdown() override { credCleanup(); }
+};
+
 // REQUIRES: threadLock() held.
 void startWatchdog() {
   if (safetyThread != nullptr) return;
+  static bool registered = false;
+  if (!registered) {
+    registered = true;
+    // Never freed: the list may fire at any time until the process ends.
+    s_addShutdownHandler(new CredShutdown());
+  }
   auto* t = new CredSafety();
   if (t->start() != 0) {
     delete t;

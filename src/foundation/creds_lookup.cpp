@@ -17,11 +17,7 @@
 #include "foundation/log.h"
 #include "foundation/os_perf.h"
 #include "foundation/settings.h"
-
-// The host executable, re-executed in credential mode; set by the host. A
-// weak reference: a process without the host runtime has no command to run,
-// and its look-ups fail instead of its loading.
-extern "C" char commandPath[132] __attribute__((weak));
+#include "host/host_globals.h"
 
 // The memory-tracing library's post-fork hook, when that library is in the
 // process.
@@ -33,14 +29,9 @@ constexpr int kTries = 3;
 
 std::atomic<int> _enumerationLimit{kCredMaxRecords};
 
-// The command path, or an empty text when the host set none.
-std::string commandToRun() {
-  const char* path = commandPath;
-  // The compiler takes an array's address for non-null; a weak one may be.
-  asm("" : "+r"(path));
-  if (path == nullptr) return std::string();
-  return std::string(path, strnlen(path, sizeof(commandPath)));
-}
+// The host executable, re-executed in credential mode; empty when the host
+// set none.
+std::string commandToRun() { return std::string(commandPath, strnlen(commandPath, sizeof(commandPath))); }
 
 // Moves a descriptor above the standard three, so that putting the pipes on
 // the child's standard input and output never clobbers one with the other.

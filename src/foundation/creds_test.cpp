@@ -29,9 +29,9 @@
 #include "foundation/creds_protocol.h"
 #include "foundation/log.h"
 #include "foundation/settings.h"
+#include "host/host_globals.h"
 #include "testing/test_util.h"
 
-extern "C" char commandPath[132];
 extern char** environ;
 
 namespace {
@@ -559,7 +559,7 @@ TEST_F(CredsTest, AMisbehavingChildGivesAFailedLookup) {
     setenv("CREDS_FAKE_MODE", c.mode, 1);
     const int64_t start = credNowMicros();
     EXPECT_EQ(s_get_uid("alice"), -1);
-    EXPECT_EQ(children() - before, c.tries);
+    EXPECT_EQ(children() - before, c.tries) << logText();
     EXPECT_LT(credNowMicros() - start, 25000000) << "a broken reply is not waited out";
   }
 }

@@ -29,8 +29,8 @@
 #include "foundation/creds_child.h"
 #include "foundation/creds_protocol.h"
 #include "foundation/log.h"
+#include "host/host_globals.h"
 
-extern "C" char commandPath[132];
 
 namespace {
 

@@ -135,8 +135,10 @@ class CredsTest : public testing::Test {
     setenv("PAM_WRAPPER", "1", 1);
     setenv("PAM_WRAPPER_SERVICE_DIR", (d + "/services").c_str(), 1);
     // The wrappers' deep binding does not mix with the sanitizers' own
-    // interposition; the children of a sanitizer build need it off.
+    // interposition; the children of a sanitizer build need it off. This
+    // pam_wrapper (1.1.4) reads the uid wrapper's variable for it.
     setenv("PAM_WRAPPER_DISABLE_DEEPBIND", "1", 1);
+    setenv("UID_WRAPPER_DISABLE_DEEPBIND", "1", 1);
     setenv("NSS_WRAPPER_PASSWD", (d + "/passwd").c_str(), 1);
     setenv("NSS_WRAPPER_GROUP", (d + "/group").c_str(), 1);
     setenv("NSS_WRAPPER_HOSTS", (d + "/hosts").c_str(), 1);

@@ -20,6 +20,7 @@
 #include <cstring>
 #include <string>
 
+#include "foundation/os_shutdown.h"
 #include "host/orvanex.h"
 #include "host_setup.h"
 #include "module_library.h"
@@ -45,7 +46,11 @@ const char kUsage[] =
     "  --help             this text\n"
     "\n"
     "Exit status: 0 after SIGTERM or a successful --run-class, 1 when the agent cannot\n"
-    "start (or the class fails), 2 on bad usage.\n";
+    "start (or the class fails), 2 on bad usage.\n"
+    "\n"
+    "Memory tracing: ORV_MEMTRACE_FILE=PATH (or ORV_MEMTRACE_SOCKET=PATH for an analyzer)\n"
+    "traces every allocation; ORV_MEMTRACE_GUARDS=1 adds guard patterns. Read a trace\n"
+    "with orvmemtrace.\n";
 
 struct Args {
   std::string home;
@@ -134,6 +139,15 @@ void reloadTick() {
   if (g_reloaded.load()) Orvanex::instance().firePropertiesListeners();
 }
 
+// The host's own shutdown action: the last handler to run (the first one
+// added), after the module's.
+class HostShutdown : public ShutdownHandler {
+ public:
+  void shutdown() override {
+    if (g_lib != nullptr) g_lib->log(0, "orvanexd: shutdown handlers ran");
+  }
+};
+
 int hostMain(const Args& a) {
   static ModuleLibrary lib;
   g_lib = &lib;
@@ -182,6 +196,17 @@ int hostMain(const Args& a) {
   configureHost(lib, home, exe);
   (void)ensureDirectory(home + "/tmp");
 
+  // Before the Java VM exists: this thread becomes the runtime's "main" and
+  // the signal thread "sig-handler" takes SIGTERM from now on, running the
+  // shutdown handlers and ending the process with status 0. The VM runs
+  // with -Xrs, so it neither unblocks SIGTERM in its threads nor handles it.
+  const bool runtimeTakesTerm = lib.attachMainThread != nullptr;
+  if (runtimeTakesTerm) {
+    lib.attachMainThread(0);
+    static HostShutdown hostShutdown;
+    if (lib.addShutdownHandler != nullptr) lib.addShutdownHandler(&hostShutdown);
+  }
+
   const int rc = lib.moduleMain();
   if (rc != 0) {
     fprintf(stderr,
@@ -197,7 +222,7 @@ int hostMain(const Args& a) {
   }
   startConfiguredModules(lib);
   lib.log(0, "orvanexd: running until SIGTERM");
-  (void)waitForShutdown(kReloadSeconds, reloadTick);
+  (void)waitForShutdown(kReloadSeconds, reloadTick, runtimeTakesTerm);
   lib.log(0, "Received request to shutdown...");
   if (lib.fireShutdownHandlers != nullptr) lib.fireShutdownHandlers();
   return 0;

@@ -6,7 +6,9 @@
 #include <type_traits>
 
 #include "foundation/log.h"
+#include "foundation/os_shutdown.h"
 #include "foundation/properties.h"
+#include "runtime/daemon_thread.h"
 
 // The log and the Properties members have C++ linkage, so they are looked up
 // by their Itanium names. These checks tie each name to the declaration it
@@ -18,6 +20,8 @@ static_assert(std::is_same_v<decltype(&copyLogToStdout), void (*)()>, "_Z15copyL
 static_assert(sizeof(static_cast<void (*)(int, const char*, ...)>(&log)) != 0, "_Z3logiPKcz");
 static_assert(std::is_same_v<decltype(&Properties::setProperty), void (Properties::*)(const char*, const char*, int)>,
               "_ZN10Properties11setPropertyEPKcS1_i");
+static_assert(std::is_same_v<decltype(&s_attachMainThread), void (*)(int)>, "s_attachMainThread");
+static_assert(std::is_same_v<decltype(&s_addShutdownHandler), void (*)(ShutdownHandler*)>, "s_addShutdownHandler");
 static_assert(sizeof(Properties) <= sizeof(void*) && alignof(Properties) <= alignof(void*),
               "ModuleProperties storage");
 
@@ -60,6 +64,8 @@ bool loadModule(const std::string& path, ModuleLibrary* lib, std::string* error)
   resolve(h, "_ZN10Properties11setPropertyEPKcS1_i", &lib->propertiesSetProperty, &missing);
   resolve(h, "_ZN10PropertiesD1Ev", &lib->propertiesDestroy, &missing);
   resolve(h, "s_fireShutdownHandlers", &lib->fireShutdownHandlers, nullptr);
+  resolve(h, "s_attachMainThread", &lib->attachMainThread, nullptr);
+  resolve(h, "s_addShutdownHandler", &lib->addShutdownHandler, nullptr);
   resolve(h, "testcred", &lib->testcred, nullptr);
   if (!missing.empty()) {
     *error = "the module lacks " + missing;

@@ -7,6 +7,7 @@
 #include <string>
 
 class Properties;
+class ShutdownHandler;
 
 struct ModuleLibrary {
   void* handle = nullptr;
@@ -37,6 +38,10 @@ struct ModuleLibrary {
 
   // Optional: absent from a module that does not have them.
   void (*fireShutdownHandlers)() = nullptr;
+  // The runtime's signal thread (SIGTERM, SIGCHLD, SIGQUIT) and its
+  // shutdown-handler list.
+  void (*attachMainThread)(int server) = nullptr;
+  void (*addShutdownHandler)(ShutdownHandler* handler) = nullptr;
   void (*testcred)() = nullptr;
 };
 

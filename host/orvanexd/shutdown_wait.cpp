@@ -7,10 +7,10 @@
 
 namespace {
 
-sigset_t shutdownSignals() {
+sigset_t shutdownSignals(bool withTerm) {
   sigset_t set;
   sigemptyset(&set);
-  sigaddset(&set, SIGTERM);
+  if (withTerm) sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGHUP);
   return set;
@@ -19,12 +19,16 @@ sigset_t shutdownSignals() {
 }  // namespace
 
 void blockShutdownSignals() {
-  const sigset_t set = shutdownSignals();
+  sigset_t set = shutdownSignals(true);
+  // Taken by the runtime's signal thread once the module attaches it; a
+  // thread that did not block them would have them delivered to a handler.
+  sigaddset(&set, SIGCHLD);
+  sigaddset(&set, SIGQUIT);
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-int waitForShutdown(int tickSeconds, void (*tick)()) {
-  const sigset_t set = shutdownSignals();
+int waitForShutdown(int tickSeconds, void (*tick)(), bool runtimeTakesTerm) {
+  const sigset_t set = shutdownSignals(!runtimeTakesTerm);
   for (;;) {
     int sig = -1;
     if (tickSeconds > 0) {

@@ -4,11 +4,13 @@
 // runtime's signal thread can take its place.
 #pragma once
 
-// Blocks SIGTERM, SIGINT and SIGHUP in the calling thread. Call it first in
-// main, before any thread exists, so that every thread (the VM's included)
-// inherits the mask and the signals wait for waitForShutdown.
+// Blocks SIGTERM, SIGINT, SIGHUP, SIGCHLD and SIGQUIT in the calling thread.
+// Call it first in main, before any thread exists, so that every thread (the
+// VM's included) inherits the mask: the signals wait for the runtime's signal
+// thread (SIGTERM, SIGCHLD, SIGQUIT) or for waitForShutdown.
 void blockShutdownSignals();
 
-// Waits for SIGTERM or SIGINT and returns it; SIGHUP is taken and ignored.
+// Waits for SIGINT (and SIGTERM unless `runtimeTakesTerm`: the module's
+// signal thread then owns it) and returns it; SIGHUP is taken and ignored.
 // Every `tickSeconds` (when > 0) without a signal, calls `tick`.
-[[nodiscard]] int waitForShutdown(int tickSeconds, void (*tick)());
+[[nodiscard]] int waitForShutdown(int tickSeconds, void (*tick)(), bool runtimeTakesTerm);

@@ -107,3 +107,63 @@ jobjectArray newJavaStringArray(JNIEnv* env, const char* const* list) {
   }
   return array;
 }
+
+bool hasNoSurrogates(std::string_view text) {
+  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+    if (static_cast<unsigned char>(text[i]) == 0xED && (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0xA0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string fromModifiedUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  auto unitAt = [&](std::size_t i) -> unsigned {
+    if (i + 3 > text.size()) return 0;
+    const auto c0 = static_cast<unsigned char>(text[i]);
+    const auto c1 = static_cast<unsigned char>(text[i + 1]);
+    const auto c2 = static_cast<unsigned char>(text[i + 2]);
+    if (c0 != 0xED || (c1 & 0xE0) != 0xA0 || (c2 & 0xC0) != 0x80) return 0;
+    return 0xD000u | ((c1 & 0x3Fu) << 6) | (c2 & 0x3Fu);
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned u = unitAt(i);
+    if (u == 0) {
+      out.push_back(text[i]);
+      ++i;
+      continue;
+    }
+    if (u < 0xDC00) {
+      const unsigned low = i + 3 < text.size() ? unitAt(i + 3) : 0;
+      if (low >= 0xDC00) {
+        const unsigned cp = 0x10000u + ((u - 0xD800u) << 10) + (low - 0xDC00u);
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        i += 6;
+        continue;
+      }
+    }
+    out.append("\xEF\xBF\xBD");  // a lone surrogate
+    i += 3;
+  }
+  return out;
+}
+
+bool javaStringToUtf8(JNIEnv* env, jstring s, std::string* out) {
+  if (s == nullptr) return false;
+  const jsize n = env->GetStringUTFLength(s);
+  const char* chars = env->GetStringUTFChars(s, nullptr);
+  if (chars == nullptr) return false;
+  const std::string_view view(chars, static_cast<std::size_t>(n));
+  if (hasNoSurrogates(view)) {
+    out->assign(view);
+  } else {
+    *out = fromModifiedUtf8(view);
+  }
+  env->ReleaseStringUTFChars(s, chars);
+  return true;
+}

@@ -24,3 +24,15 @@
 // A new String[] of the texts of a null-terminated list (empty for a null
 // list). Null with an exception pending on failure.
 [[nodiscard]] jobjectArray newJavaStringArray(JNIEnv* env, const char* const* list);
+
+// Modified UTF-8 from the VM as standard UTF-8: a surrogate pair becomes one
+// four-byte sequence, a lone surrogate U+FFFD; the encoded NUL (C0 80) is
+// kept, so that a native text never ends early and converts back unchanged.
+[[nodiscard]] std::string fromModifiedUtf8(std::string_view text);
+// True when `text` holds no surrogate (so it is standard UTF-8 as it is).
+[[nodiscard]] bool hasNoSurrogates(std::string_view text);
+
+// The UTF-8 text of a Java string into *out. False for a null string, or
+// when the VM could not supply the characters (an OutOfMemoryError is then
+// pending).
+[[nodiscard]] bool javaStringToUtf8(JNIEnv* env, jstring s, std::string* out);

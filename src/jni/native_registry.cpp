@@ -2,6 +2,7 @@
 
 #include "foundation/log.h"
 #include "jni/java_exception.h"
+#include "jni/kel_map_natives.h"
 #include "jni/orvanex_properties_natives.h"
 
 namespace {
@@ -24,9 +25,12 @@ void registerTable(JNIEnv* env, const char* className, const JNINativeMethod* me
 
 }  // namespace
 
-// Only the properties class has its natives so far; the other tables of the
-// Java API join this list as their natives are written.
+// The tables of the Java API written so far, in registration order; the
+// directory, stream and CSV tables join this list with their natives.
 int registerNativeMethods(JNIEnv* env) {
+  int n = 0;
+  const KelNativeTable* kel = kelValueNativeTables(&n);
+  for (int i = 0; i < n; ++i) registerTable(env, kel[i].className, kel[i].methods, kel[i].count);
   registerTable(env, "com/vesk/orvanex/OrvanexPropertiesImpl", OrvanexPropertiesNatives::kMethods,
                 OrvanexPropertiesNatives::kCount);
   log(_debug_java, LOG_DEBUG, 0, 0, "Java: native methods of the Java API registered");

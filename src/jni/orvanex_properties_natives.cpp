@@ -2,7 +2,7 @@
 
 #include "foundation/properties.h"
 #include "jni/java_string.h"
-#include "jni/text_attributes.h"
+#include "jni/convert.h"
 #include "jni/utf_chars.h"
 #include "model/attributes.h"
 
@@ -55,7 +55,7 @@ jdouble Java_com_vesk_orvanex_OrvanexPropertiesImpl_getDoubleProperty(JNIEnv* en
 jobject Java_com_vesk_orvanex_OrvanexPropertiesImpl_getAllProperties(JNIEnv* env, jobject) {
   Attributes* attrs = s_getAllProperties();
   if (attrs == nullptr) return nullptr;
-  jobject result = textAttributesToJava(env, *attrs);
+  jobject result = makeAttributes(env, attrs);
   delete attrs;
   return result;
 }

@@ -51,6 +51,20 @@ class AbstractVarSet : public Translatable {
   // recent first (release each with free, then the array with delete[]).
   [[nodiscard]] virtual char** getLocalVariables() = 0;
 
+  // The interpreter's forms of get and set, which copy and move values in
+  // place instead of allocating: `readVariable` copies the variable's value
+  // into `out` (0), or else a reference to the named sub-set (0), or gives
+  // 46; `assignValue` is set(name, value) taking the value over by moving
+  // it (false when no set of the chain has the name, or it is read-only).
+  [[nodiscard]] virtual int readVariable(const char* name, Any& out);
+  [[nodiscard]] virtual bool assignValue(const char* name, Any& value);
+
+  // The object protocol: a copy of get(name), else a reference to
+  // getSubSet(name), else 46; set(name, value), false giving 46.
+  int getField(Parser* parser, Any** result, const char* name) const override;
+  int setField(Parser* parser, const char* name, Any* value) override;
+  int callMemberFn(Parser* parser, Any** result, Translatable* self, const char* name, Any** args) override;
+
  private:
   ObjRef parent_;
   int scopeKind_ = kFunctionScope;

@@ -302,7 +302,9 @@ std::unique_ptr<StmtAstNode> Parser::parseFunctionStatement() {
   auto value = make<ObjectAstNode>(at, function);
   auto target = make<IdentAstNode>(at, name);
   auto assignment = make<AssignmentExprAstNode>(at, std::move(target), std::move(value));
-  return make<AssignmentStmtAstNode>(at, std::move(assignment));
+  auto statement = make<AssignmentStmtAstNode>(at, std::move(assignment));
+  statement->setDeclaresFunction();
+  return statement;
 }
 
 std::unique_ptr<StmtAstNode> Parser::parseExpressionStatement() {

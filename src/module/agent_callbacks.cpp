@@ -4,6 +4,7 @@
 
 #include "foundation/log.h"
 #include "host/hostspi.h"
+#include "jni/java_env.h"
 #include "jni/java_exception.h"
 #include "jni/java_string.h"
 
@@ -25,7 +26,7 @@ const char* JavaModuleFederateProc(DirectorySPI* provider, const char* name, boo
 }
 
 void GetStackTraceHandler::handleEvent() {
-  log(_debug_java, LOG_DEBUG, 0, 0, "Java: stack-trace event: thread dumps are not wired yet");
+  if (!dumpJavaThreads()) log(_debug_java, LOG_DEBUG, 0, 0, "Java: stack-trace event: no Java thread dump");
 }
 
 XAlertDecoder::XAlertDecoder(JNIEnv* env, jclass mapperClass, jobject mapper)

@@ -8,7 +8,7 @@
 #include "jni/java_exception.h"
 #include "jni/java_string.h"
 #include "jni/jvm_handles.h"
-#include "jni/text_attributes.h"
+#include "jni/convert.h"
 #include "jni/utf_chars.h"
 #include "model/attributes.h"
 
@@ -139,7 +139,7 @@ void reportStatus(JNIEnv* env, jclass, jint code, jstring text) {
 jobject getOrvanexProperties(JNIEnv* env, jclass) {
   Attributes* attrs = s_getAllProperties();
   if (attrs == nullptr) return nullptr;
-  jobject result = textAttributesToJava(env, *attrs);
+  jobject result = makeAttributes(env, attrs);
   delete attrs;
   return result;
 }

@@ -15,6 +15,22 @@ import org.apache.commons.logging.LogFactory;
 public class DemoModule implements AgentModule {
     private static final Log LOG = LogFactory.getLog(DemoModule.class);
 
+    /**
+     * Shows the Java bridge at work: a native attribute set used as a java.util.Map and a native
+     * pattern matched from Java.
+     */
+    static String bridgeLine() {
+        try (com.vesk.orvanex.kel.impl.KelMapCImpl map = com.vesk.orvanex.kel.impl.KelMapCImpl.create();
+             com.vesk.orvanex.regex.VeskPattern p = com.vesk.orvanex.regex.VeskPattern.createPattern("h(e|a)llo.*", 0)) {
+            map.put("greeting", "hello from the native side");
+            map.put("answer", 42);
+            return "DemoModule bridge: native map " + map + ", pattern matches: "
+                    + p.matches(String.valueOf(map.get("greeting")));
+        } catch (Exception | LinkageError e) {
+            return "DemoModule bridge: not available (" + e + ")";
+        }
+    }
+
     @Override
     public void start(String name, String home, Properties props) {
         String greeting = props.getProperty("greeting", "hello");
@@ -28,6 +44,10 @@ public class DemoModule implements AgentModule {
         System.out.flush();
         LOG.info(line);
         LogHelper.addLog("demo module " + name + " started");
+        String bridge = bridgeLine();
+        System.out.println(bridge);
+        System.out.flush();
+        LOG.info(bridge);
         AgentHelper.setReady(true);
         AgentHelper.reportStatus(0, "demo module " + name + " running");
     }

@@ -13,6 +13,7 @@
 
 class Any;
 class Attributes;
+class VarSet;
 
 class AbstractVarSet : public Translatable {
  public:
@@ -20,6 +21,10 @@ class AbstractVarSet : public Translatable {
   enum : int { kBlockScope = 1, kFunctionScope = 2 };
 
   [[nodiscard]] AbstractVarSet* parent() const { return static_cast<AbstractVarSet*>(parent_.getTarget()); }
+  // This set as the concrete VarSet, or null for another implementation
+  // (lookups take the VarSet's direct path without a dynamic_cast).
+  // Defined in var_set.h.
+  [[nodiscard]] inline VarSet* asVarSet();
   void setParent(AbstractVarSet* parent) { parent_.set(parent); }
   [[nodiscard]] int scopeKind() const { return scopeKind_; }
   void setScopeKind(int kind) { scopeKind_ = kind; }
@@ -64,6 +69,9 @@ class AbstractVarSet : public Translatable {
   int getField(Parser* parser, Any** result, const char* name) const override;
   int setField(Parser* parser, const char* name, Any* value) override;
   int callMemberFn(Parser* parser, Any** result, Translatable* self, const char* name, Any** args) override;
+
+ protected:
+  bool isVarSet_ = false;
 
  private:
   ObjRef parent_;

@@ -42,6 +42,7 @@ int of(Parser* parser, Any** args, Any** result) {
   long long n;
   if (int rc = int64Arg(args, 0, true, 0, &n)) return rc;
   if (n > maxArray(parser)) return kResource;
+  if (int rc = chargeWork(parser, n > 0 ? static_cast<size_t>(n) : 0)) return rc;
   *result = handOver(new AnyArray(n > 0 ? static_cast<int>(n) : 0));
   return 0;
 }
@@ -54,6 +55,7 @@ int concat(Parser* parser, const AnyArray* self, Any** args, Any** result) {
     total += other->size();
   }
   if (total > maxArray(parser)) return kResource;
+  if (int rc = chargeWork(parser, static_cast<size_t>(total) * 16)) return rc;
   auto* out = new AnyArray();
   for (int k = 0; k < self->size(); k++) out->append(elementCopy(self->get(k)));
   for (int i = 0; args != nullptr && args[i] != nullptr; i++) {
@@ -64,7 +66,8 @@ int concat(Parser* parser, const AnyArray* self, Any** args, Any** result) {
   return 0;
 }
 
-int includes(const AnyArray* self, Any** args, Any** result) {
+int includes(Parser* parser, const AnyArray* self, Any** args, Any** result) {
+  if (int rc = chargeWork(parser, static_cast<size_t>(self->size()) * 16)) return rc;
   const Any* value = arg(args, 0);
   if (value == nullptr) return kMissing;
   long long from;
@@ -80,7 +83,8 @@ int includes(const AnyArray* self, Any** args, Any** result) {
   return 0;
 }
 
-int slice(const AnyArray* self, Any** args, Any** result) {
+int slice(Parser* parser, const AnyArray* self, Any** args, Any** result) {
+  if (int rc = chargeWork(parser, static_cast<size_t>(self->size()) * 16)) return rc;
   long long n = self->size();
   long long start;
   long long end;
@@ -104,6 +108,7 @@ int join(Parser* parser, const AnyArray* self, Any** args, Any** result) {
   }
   std::string out;
   bool first = true;
+  if (int rc = chargeWork(parser, static_cast<size_t>(self->size()) * 16)) return rc;
   for (int k = 0; k < self->size(); k++) {
     Any* element = self->get(k);
     char* owned = nullptr;
@@ -123,6 +128,7 @@ int join(Parser* parser, const AnyArray* self, Any** args, Any** result) {
     }
     std::free(owned);
     if (parser != nullptr && out.size() > parser->maxTextLength()) return kResource;
+    if (int rc = chargeWork(parser, std::strlen(separator))) return rc;
   }
   *result = new Any(out.c_str());
   return 0;
@@ -146,8 +152,8 @@ int AnyArrayPrototype::callMemberFn(Parser* parser, Any** result, Translatable* 
   AnyArray* array = arrayOf(self);
   if (array != nullptr) {
     if (std::strcmp(name, "concat") == 0) return concat(parser, array, args, result);
-    if (std::strcmp(name, "includes") == 0) return includes(array, args, result);
-    if (std::strcmp(name, "slice") == 0) return slice(array, args, result);
+    if (std::strcmp(name, "includes") == 0) return includes(parser, array, args, result);
+    if (std::strcmp(name, "slice") == 0) return slice(parser, array, args, result);
     if (std::strcmp(name, "join") == 0) return join(parser, array, args, result);
   }
   return Translatable::callMemberFn(parser, result, self, name, args);

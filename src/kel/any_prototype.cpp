@@ -63,6 +63,7 @@ int concat(Parser* parser, std::string_view s, Any** args, Any** result) {
     if (t == nullptr) return kNotConvertible;
     out += t;
     if (out.size() > maxText(parser)) return kResource;
+    if (int rc = chargeWork(parser, std::strlen(t))) return rc;
   }
   *result = newText(out);
   return 0;
@@ -173,6 +174,7 @@ int replace(Parser* parser, std::string_view s, Any** args, Any** result) {
       out += replacement;
       out.append(s.substr(offsets[k], offsets[k + 1] - offsets[k]));
       if (out.size() > maxText(parser)) return kResource;
+      if (int rc = chargeWork(parser, std::strlen(replacement))) return rc;
     }
     out += replacement;
   } else {
@@ -183,6 +185,7 @@ int replace(Parser* parser, std::string_view s, Any** args, Any** result) {
       out.append(s.substr(at, hit - at));
       out += replacement;
       if (out.size() > maxText(parser)) return kResource;
+      if (int rc = chargeWork(parser, std::strlen(replacement))) return rc;
       at = hit + n;
     }
     out.append(s.substr(at));
@@ -287,6 +290,8 @@ int AnyPrototype::callMemberFn(Parser* parser, Any** result, Translatable* self,
   const char* t = text(value);
   if (t == nullptr) return Translatable::callMemberFn(parser, result, self, name, args);
   std::string_view s(t);
+  // Every method walks the text at most a few times.
+  if (int rc = chargeWork(parser, s.size())) return rc;
   switch (name[0]) {
     case 'c':
       if (std::strcmp(name, "charAt") == 0) return charAt(s, args, result, false);

@@ -60,4 +60,5 @@ inline void moveValue(Any& to, Any& from) {
 }  // namespace interp
 
 // Whether `value` may be stored into `owner` (see place.cpp): 0, 24 or 39.
-[[nodiscard]] int kelContainerCheck(const Translatable* owner, const Any& value);
+// The walk is charged to `parser`'s step budget (13 when it runs out).
+[[nodiscard]] int kelContainerCheck(const Translatable* owner, const Any& value, Parser* parser);

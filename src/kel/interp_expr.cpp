@@ -188,7 +188,7 @@ bool ObjectFactoryAstNode::evalValue(Parser* parser, Any& out) const {
     for (const Member& m : members_) {
       Any value;
       if (!m.value->evalValue(parser, value)) return false;
-      if (int rc = kelContainerCheck(map, value)) return fail(parser, m.value.get(), kRange, rc);
+      if (int rc = kelContainerCheck(map, value, parser)) return fail(parser, m.value.get(), kRange, rc);
       auto* stored = new Any();
       moveValue(*stored, value);
       map->addAttribute(m.name.c_str(), stored);
@@ -198,10 +198,11 @@ bool ObjectFactoryAstNode::evalValue(Parser* parser, Any& out) const {
     auto* array = new AnyArray();
     object = array;
     out.setRef(new ObjRef(array));
+    if (!parser->charge(this, static_cast<long long>(members_.size() >> 6))) return false;
     for (const Member& m : members_) {
       Any value;
       if (!m.value->evalValue(parser, value)) return false;
-      if (int rc = kelContainerCheck(array, value)) return fail(parser, m.value.get(), kRange, rc);
+      if (int rc = kelContainerCheck(array, value, parser)) return fail(parser, m.value.get(), kRange, rc);
       auto* stored = new Any();
       moveValue(*stored, value);
       array->append(stored);

@@ -111,6 +111,13 @@ bool concatenate(Parser* parser, const AstNode* node, const Any& left, const Any
   size_t a = std::strlen(parts[0]);
   size_t b = std::strlen(parts[1]);
   bool ok = a + b <= parser->maxTextLength();
+  // Building long texts is work: a step per 4 KiB, so that a budget also
+  // bounds a loop of large concatenations.
+  if (ok && !parser->charge(node, static_cast<long long>((a + b) >> 12))) {
+    std::free(owned[0]);
+    std::free(owned[1]);
+    return false;
+  }
   if (ok) {
     char* text = static_cast<char*>(std::malloc(a + b + 1));
     if (text == nullptr) {

@@ -126,6 +126,10 @@ TEST(Interp, EvaluateGivesAssignableForPlaces) {
   int value = 0;
   ASSERT_TRUE(result->convertToInt32(&parser, value));
   EXPECT_EQ(value, 9);
+  std::unique_ptr<Any> plain(parser.purifyAssignable(result));
+  ASSERT_NE(plain, nullptr);
+  EXPECT_EQ(plain->getType(), ANY_INT32);
+  EXPECT_EQ(plain->getInt32(), 9);
   parser.setScopes(nullptr);
 }
 
@@ -206,6 +210,33 @@ TEST(Limits, EmbeddingFlagStopsLoops) {
   parser.setFlags(8);
   EXPECT_NE(parser.executeScript(nullptr, setOf(root)), 0);
   EXPECT_EQ(parser.flags(), 8);
+}
+
+TEST(Limits, SizeBoundsAndWorkCharges) {
+  ObjRef root = Parser::buildRootVarSet();
+  struct Case {
+    const char* script;
+    int code;
+  } cases[] = {
+      {"var s = \"x\"; var i; for (i = 0; i < 40; i++) { s = s + s; }", 39},
+      {"var a = [1]; var i; for (i = 0; i < 40; i++) { a = a.concat(a); }", 39},
+      {"var a = Array.of(100000000);", 39},
+      {"var s = \"ab\"; var i; for (i = 0; i < 40; i++) { s = s.replace(\"\", \"xy\"); }", 39},
+      // Work inside one loop turn is charged too: the budget ends it.
+      {"var s = \"x\"; var i; for (i = 0; i < 16; i++) { s = s + s; }"
+       "while (true) { var t = s + s + s + s + s + s + s + s; }", 13},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    Parser parser("t", c.script, nullptr, 1, 1, false);
+    ASSERT_TRUE(parser.parseScript());
+    parser.setMaxTextLength(1 << 20);
+    parser.setMaxArrayLength(1 << 16);
+    parser.setStepBudget(2000);
+    EXPECT_EQ(parser.executeScript(nullptr, setOf(root)), 0);
+    ASSERT_NE(parser.getError(), nullptr);
+    EXPECT_EQ(parser.getError()->code(), c.code) << parser.getError()->text();
+  }
 }
 
 TEST(Limits, CallDepthSettable) {

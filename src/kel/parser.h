@@ -177,6 +177,9 @@ class Parser {
   // Makes a new object of the registered class `className` through its
   // prototype's construct: 0, 51 ("Class not found") or the prototype's code.
   [[nodiscard]] int constructObject(Any** result, const char* className, Any** args);
+  // The plain value of `value`: a reference to an Assignable is read (null
+  // when the read fails); anything else is copied. A new Any (caller owns).
+  [[nodiscard]] Any* purifyAssignable(const Any* value);
   // The root variable set every execution starts from (see root_var_set.h).
   [[nodiscard]] static ObjRef buildRootVarSet();
 

@@ -10,6 +10,7 @@
 #include "kel/ast/stmt_nodes.h"
 #include "kel/error.h"
 #include "kel/parser.h"
+#include "kel/place.h"
 #include "kel/prototype_registry.h"
 #include "kel/var_set.h"
 #include "model/any.h"
@@ -146,7 +147,7 @@ int Parser::defineValue(const char* name, Any& value, int kind) {
     return 113;
   }
   if (debugLevel_ <= 1) printf(1, "Parser: will define: %s, in this scope\n", name);
-  if (auto* set = dynamic_cast<VarSet*>(scope)) return set->defineValue(name, value) ? 0 : 46;
+  if (VarSet* set = scope->asVarSet()) return set->defineValue(name, value) ? 0 : 46;
   auto* moved = new Any();
   moved->takeFrom(value);
   value.clear();
@@ -158,6 +159,20 @@ int Parser::constructObject(Any** result, const char* className, Any** args) {
   Translatable* prototype = PrototypeRegistry::findPrototypeObjectByName(className);
   if (prototype == nullptr) return 51;
   return prototype->construct(this, result, reinterpret_cast<Translatable**>(args));
+}
+
+Any* Parser::purifyAssignable(const Any* value) {
+  if (value == nullptr) return nullptr;
+  if (value->getType() == ANY_REF && !value->isOpaque()) {
+    Translatable* target = value->getRefTarget();
+    if (target != nullptr && target->isAssignable()) {
+      Any* read = nullptr;
+      return static_cast<Assignable*>(target)->get(this, &read) == 0 ? read : nullptr;
+    }
+  }
+  auto* copy = new Any();
+  kelCopyValue(*copy, *value);
+  return copy;
 }
 
 // ---- limits

@@ -41,6 +41,7 @@ Translatable* containerOf(const Any* value) {
 class DepthWalk {
  public:
   DepthWalk(const Translatable* owner, int limit) : owner_(owner), limit_(limit) {}
+  [[nodiscard]] size_t visited() const { return visited_; }
 
   int depth(const Translatable* node, int level) {
     if (node == owner_ || level > limit_) return -1;
@@ -48,6 +49,7 @@ class DepthWalk {
     if (it != memo_.end()) return it->second == 0 ? -1 : it->second;  // 0: being walked, a cycle
     memo_[node] = 0;
     int deepest = 0;
+    visited_++;
     auto visit = [&](const Any* value) {
       if (deepest < 0) return;
       const Translatable* child = containerOf(value);
@@ -61,6 +63,7 @@ class DepthWalk {
     };
     if (node->getObjectID() == OBJ_ANYARRAY_ID) {
       const auto* array = static_cast<const AnyArray*>(node);
+      visited_ += static_cast<size_t>(array->size());
       for (int i = 0; i < array->size() && deepest >= 0; i++) visit(array->get(i));
     } else {
       const auto* map = static_cast<const Attributes*>(node);
@@ -74,6 +77,7 @@ class DepthWalk {
  private:
   const Translatable* owner_;
   int limit_;
+  size_t visited_ = 0;
   std::unordered_map<const Translatable*, int> memo_;
 };
 
@@ -82,12 +86,16 @@ class DepthWalk {
 // 0 when `value` may be stored into `owner`; 24 when that would make a
 // container hold itself (its text and its release would never end); 39
 // when the nesting would grow past the bound.
-int kelContainerCheck(const Translatable* owner, const Any& value) {
+int kelContainerCheck(const Translatable* owner, const Any& value, Parser* parser) {
   const Translatable* child = containerOf(&value);
   if (child == nullptr) return 0;
   if (child == owner) return 24;
   DepthWalk walk(owner, kMaxContainerDepth);
   int d = walk.depth(child, 1);
+  // The walk is work a step budget must see (a step per 256 items).
+  if (parser != nullptr && !parser->charge(nullptr, static_cast<long long>(walk.visited() >> 8))) {
+    return Parser::kTimeoutCode;
+  }
   if (d >= 0) return 0;
   // Tell a cycle from depth: walk again without the owner.
   DepthWalk plain(nullptr, kMaxContainerDepth);
@@ -198,7 +206,7 @@ int placeSet(Parser* parser, const Place& place, Any& value) {
         return static_cast<AbstractVarSet*>(place.target)->assignValue(place.name, value) ? 0 : 46;
       }
       if (place.target == nullptr) return 100;
-      if (int rc = kelContainerCheck(place.target, value)) {
+      if (int rc = kelContainerCheck(place.target, value, parser)) {
         value.clear();
         return rc;
       }
@@ -209,7 +217,7 @@ int placeSet(Parser* parser, const Place& place, Any& value) {
     }
     case Place::kArray: {
       if (place.target == nullptr) return 100;
-      if (int rc = kelContainerCheck(place.target, value)) {
+      if (int rc = kelContainerCheck(place.target, value, parser)) {
         value.clear();
         return rc;
       }

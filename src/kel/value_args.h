@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "kel/parser.h"
 #include "model/any.h"
 
 namespace valueargs {
@@ -78,6 +79,13 @@ inline int textArg(Any** args, int i, const char** out) {
   if (t == nullptr) return kNotConvertible;
   *out = t;
   return 0;
+}
+
+// Charges the work of building `units` bytes or elements (one step per
+// 4096) to the parser's budget: 0, or 13 when the budget is spent.
+inline int chargeWork(Parser* parser, size_t units) {
+  if (parser == nullptr || (units >> 12) == 0) return 0;
+  return parser->charge(nullptr, static_cast<long long>(units >> 12)) ? 0 : Parser::kTimeoutCode;
 }
 
 // Byte offsets of the code points of `s`: offsets[k] is where code point k

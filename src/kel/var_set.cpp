@@ -95,7 +95,7 @@ int AbstractVarSet::callMemberFn(Parser* parser, Any** result, Translatable* sel
 
 // ---- VarSet
 
-VarSet::VarSet() = default;
+VarSet::VarSet() { isVarSet_ = true; }
 
 VarSet::~VarSet() {
   // Iteratively: a long list must not recurse.
@@ -139,7 +139,7 @@ AbstractVarSet* VarSet::getSubSet(const char* name) {
     }
     AbstractVarSet* p = s->parent();
     if (p == nullptr) return nullptr;
-    s = dynamic_cast<VarSet*>(p);
+    s = p->asVarSet();
     if (s == nullptr) return p->getSubSet(name);
   }
   return nullptr;
@@ -179,7 +179,7 @@ Any* VarSet::get(const char* name) {
     }
     AbstractVarSet* p = s->parent();
     if (p == nullptr) return nullptr;
-    s = dynamic_cast<VarSet*>(p);
+    s = p->asVarSet();
     if (s == nullptr) return p->get(name);
   }
   return nullptr;
@@ -206,7 +206,7 @@ bool VarSet::assignValue(const char* name, Any& value) {
     }
     AbstractVarSet* p = s->parent();
     if (p == nullptr) return false;
-    s = dynamic_cast<VarSet*>(p);
+    s = p->asVarSet();
     if (s == nullptr) return p->assignValue(name, value);
   }
   return false;

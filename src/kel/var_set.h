@@ -57,3 +57,5 @@ class VarSet : public AbstractVarSet {
   ObjRef this_;
   bool readOnly_ = false;
 };
+
+inline VarSet* AbstractVarSet::asVarSet() { return isVarSet_ ? static_cast<VarSet*>(this) : nullptr; }

@@ -137,13 +137,19 @@ int interactive(KelRunner& runner) {
     std::string trimmed = text.substr(0, text.find_last_not_of(" \t\r\n;") + 1);
     int rc = runner.runExpression(trimmed, "stdin", out, err);
     if (rc != 0 && err.rfind("SyntaxError", 0) == 0) {
+      // Statements; a line without its closing ';' (a declaration, a
+      // function statement) gets one. A syntax error runs nothing, so
+      // trying again is safe.
       err.clear();
-      std::string script = text;
-      if (script.find_last_not_of(" \t\r\n") != std::string::npos &&
-          script[script.find_last_not_of(" \t\r\n")] != ';' && script[script.find_last_not_of(" \t\r\n")] != '}') {
-        script = script.substr(0, script.find_last_not_of(" \t\r\n") + 1) + ";\n";
+      rc = runner.runScript(text, "stdin", false, out, err);
+      if (rc != 0 && err.rfind("SyntaxError", 0) == 0) {
+        std::string retryErr;
+        int retry = runner.runScript(trimmed + ";\n", "stdin", false, out, retryErr);
+        if (retry == 0 || retryErr.rfind("SyntaxError", 0) != 0) {
+          rc = retry;
+          err = retryErr;
+        }
       }
-      rc = runner.runScript(script, "stdin", false, out, err);
     }
     std::fflush(stdout);
     if (rc != 0) std::fputs(err.c_str(), stderr);

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -131,7 +132,7 @@ class CredsTest : public testing::Test {
     orvtest::writeFile(d + "/services/refuse", "auth required pam_deny.so\naccount required pam_deny.so\n");
     orvtest::writeFile(d + "/services/other", "auth required pam_deny.so\naccount required pam_deny.so\n");
 
-    setenv("LD_PRELOAD", (std::string(PAM_WRAPPER_LIBRARY) + ":" + NSS_WRAPPER_LIBRARY).c_str(), 1);
+    setenv("LD_PRELOAD", NSS_WRAPPER_LIBRARY, 1);
     setenv("PAM_WRAPPER", "1", 1);
     setenv("PAM_WRAPPER_SERVICE_DIR", (d + "/services").c_str(), 1);
     // The wrappers' deep binding does not mix with the sanitizers' own
@@ -161,6 +162,7 @@ class CredsTest : public testing::Test {
 
   void TearDown() override {
     credCleanup();
+    if (pamLock_ >= 0) close(pamLock_);
     EXPECT_EQ(_credCacheLocks.load(), 0) << "a reference on a cache entry was not released";
     EXPECT_EQ(credBusySlots(), 0);
     _debug_creds = LOG_INFO;
@@ -170,6 +172,20 @@ class CredsTest : public testing::Test {
     setCredWatchdogTiming(0, 0);
     setCredEnumerationLimit(0);
     setLog(nullptr);
+  }
+
+  // Preloads pam_wrapper into the children from now on. pam_wrapper keeps
+  // its state in one of a few fixed directories /tmp/pam.X and takes them
+  // from other processes it believes gone, so children of concurrent test
+  // processes that all run PAM can pull its state from under each other;
+  // the tests that need PAM take turns on a lock file (waiting at most two
+  // minutes), and the others do not load it.
+  void usePam() {
+    pamLock_ = open("/tmp/orvtest-pam-wrapper.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (pamLock_ >= 0) {
+      for (int i = 0; i < 12000 && flock(pamLock_, LOCK_EX | LOCK_NB) != 0; i++) usleep(10000);
+    }
+    setenv("LD_PRELOAD", (std::string(PAM_WRAPPER_LIBRARY) + ":" + getenv("LD_PRELOAD")).c_str(), 1);
   }
 
   static void setChild(const std::string& path) {
@@ -182,6 +198,7 @@ class CredsTest : public testing::Test {
   bool logHas(const std::string& text) const { return logText().find(text) != std::string::npos; }
 
   orvtest::TempDir tmp_;
+  int pamLock_ = -1;
 };
 
 std::vector<std::string> toVector(char** list) {
@@ -356,6 +373,7 @@ TEST_F(CredsTest, Enumerations) {
 }
 
 TEST_F(CredsTest, LoginIsCheckedByPamEveryTime) {
+  usePam();
   char** groups = s_verify_login("svc", "alice", "LOCAL", kPassword, 0);
   ASSERT_NE(groups, nullptr);
   std::vector<std::string> names = toVector(groups);
@@ -370,6 +388,7 @@ TEST_F(CredsTest, LoginIsCheckedByPamEveryTime) {
 }
 
 TEST_F(CredsTest, LoginsThatFail) {
+  usePam();
   struct Case {
     const char* what;
     const char* service;
@@ -393,6 +412,7 @@ TEST_F(CredsTest, LoginsThatFail) {
 }
 
 TEST_F(CredsTest, AccessOnlyChecksTheAccountWithoutThePassword) {
+  usePam();
   char** groups = s_verify_login("svc", "alice", nullptr, "not-the-password", 1);
   ASSERT_NE(groups, nullptr);
   s_free_grouplist(groups);
@@ -400,6 +420,7 @@ TEST_F(CredsTest, AccessOnlyChecksTheAccountWithoutThePassword) {
 }
 
 TEST_F(CredsTest, TheDefaultServiceIsLogin) {
+  usePam();
   _debug_creds = LOG_TRACE;
   char** groups = s_verify_login(nullptr, "alice", nullptr, kPassword, 0);
   ASSERT_NE(groups, nullptr);
@@ -408,6 +429,7 @@ TEST_F(CredsTest, TheDefaultServiceIsLogin) {
 }
 
 TEST_F(CredsTest, AuthGroupLock) {
+  usePam();
   setAuthGroupLock("nosuchgroup, admins");
   char** groups = s_verify_login("svc", "carol", nullptr, "pw3", 0);
   ASSERT_NE(groups, nullptr) << "carol is in the second group";
@@ -425,6 +447,7 @@ TEST_F(CredsTest, AuthGroupLock) {
 
 // With every trace on, the password appears in no log line and no trace file.
 TEST_F(CredsTest, ThePasswordIsNeverWritten) {
+  usePam();
   _debug_creds = LOG_TRACE;
   char** groups = s_verify_login("svc", "alice", nullptr, kPassword, 0);
   ASSERT_NE(groups, nullptr);
@@ -620,6 +643,7 @@ TEST_F(CredsTest, TheChildRefusesAbsurdRequests) {
 }
 
 TEST_F(CredsTest, TheChildAnswersACraftedRequest) {
+  usePam();
   auto i32 = [](int32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); };
   std::string out;
   int status = runProgram({CREDS_TEST_CHILD, "-bufsize", "99999999999", "-testcred"}, i32(2) + i32(1002), &out);
@@ -648,6 +672,7 @@ TEST_F(CredsTest, AdministratorCheck) {
 #if defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "the uid wrapper's pthread_create hook and the thread sanitizer's crash the process together";
 #endif
+  usePam();
   const std::string preload = std::string(UID_WRAPPER_LIBRARY) + ":" + getenv("LD_PRELOAD");
   setenv("LD_PRELOAD", preload.c_str(), 1);
   setenv("UID_WRAPPER", "1", 1);
@@ -682,6 +707,7 @@ TEST_F(CredsTest, AdministratorCheck) {
 
 // The host program itself in credential mode.
 TEST_F(CredsTest, OrvanexdServesALookup) {
+  usePam();
   struct stat st;
   if (stat(ORVANEXD_PROGRAM, &st) != 0) GTEST_SKIP() << "orvanexd is not built";
   setChild(ORVANEXD_PROGRAM);

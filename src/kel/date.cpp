@@ -193,22 +193,24 @@ void Date::setParsedZone(int offsetMinutes) {
 char* Date::toString(Parser* parser) {
   buildTm(parser, false);
   char text[132];
-  size_t n = strftime(text, sizeof text, "%a %b %d %Y %H:%M:%S", &tm_);
+  size_t n = strftime(text, sizeof text, "%a %b %d %04Y %H:%M:%S", &tm_);
   int offset = offset_ < 0 ? -offset_ : offset_;
   std::snprintf(text + n, sizeof text - n, " GMT%c%02d%02d (%s)", offset_ < 0 ? '-' : '+', offset / 60, offset % 60,
                 zoneName_);
   return strdup(text);
 }
 
-char* Date::toISOString() {
-  buildTm(nullptr, true);
+char* Date::toISOString(Parser* parser) {
+  buildTm(parser, true);
   char text[132];
-  size_t n = strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &tm_);
+  // Four digits at least, so that years before 1000 stay ISO 8601 (and
+  // readable by Date.parse).
+  size_t n = strftime(text, sizeof text, "%04Y-%m-%dT%H:%M:%S", &tm_);
   std::snprintf(text + n, sizeof text - n, ".%03dZ", milliseconds_);
   return strdup(text);
 }
 
-char* Date::toJSON(Parser*) { return toISOString(); }
+char* Date::toJSON(Parser* parser) { return toISOString(parser); }
 
 int Date::isEqual(const Principal*, bool* out, const Translatable* other) const {
   const auto* date = dynamic_cast<const Date*>(other);

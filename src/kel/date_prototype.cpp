@@ -65,20 +65,19 @@ Any* formatted(const Date& date, const char* pattern, const char* suffix = nullp
   return text(buffer);
 }
 
-// A day relative to today at local midnight.
-Any* dayAt(Parser* parser, int deltaDays) {
-  auto* date = new Date();
+// A day relative to today at local midnight: 0 with *result, or 24 when that
+// day lies outside the range of dates.
+int dayAt(Parser* parser, int deltaDays, Any** result) {
+  auto date = std::make_unique<Date>();
   (void)date->setTime(date->seconds() * 1000);
   date->buildTm(parser, false);
   struct tm& tm = date->tm();
   tm.tm_hour = tm.tm_min = tm.tm_sec = 0;
   tm.tm_mday += deltaDays;
-  if (date->buildTime(parser) != 0) {
-    // Only a debug time at the very edge of the range gets here; today stays.
-    tm.tm_mday -= deltaDays;
-    (void)date->buildTime(parser);
-  }
-  return newDateValue(date);
+  int rc = date->buildTime(parser);
+  if (rc != 0) return rc;
+  *result = newDateValue(date.release());
+  return 0;
 }
 
 class Scanner {
@@ -215,7 +214,11 @@ int DatePrototype::format(const Date& date, std::string_view pattern, std::strin
     // One conversion: flags, width and an E/O modifier, then its letter.
     size_t k = percent + 1;
     while (k < pattern.size() && std::strchr("_-0^#", pattern[k]) != nullptr) k++;
-    while (k < pattern.size() && pattern[k] >= '0' && pattern[k] <= '9') k++;
+    int width = 0;
+    while (k < pattern.size() && pattern[k] >= '0' && pattern[k] <= '9') {
+      width = width * 10 + (pattern[k++] - '0');
+      if (width > 255) return kIllegalArgument;  // no result may be that long
+    }
     if (k < pattern.size() && (pattern[k] == 'E' || pattern[k] == 'O')) k++;
     if (k >= pattern.size()) {
       result.append(pattern.substr(percent));
@@ -223,7 +226,6 @@ int DatePrototype::format(const Date& date, std::string_view pattern, std::strin
     }
     char conversion = pattern[k];
     if (conversion == 'z' || conversion == 'Z') return kIllegalArgument;
-    if (k - percent > 12) return kIllegalArgument;  // a width no text here could fill
     if (conversion == 's') {
       // The C library would read the fields in the process's zone.
       result.append(std::to_string(date.seconds()));
@@ -265,14 +267,11 @@ int DatePrototype::callMemberFn(Parser* parser, Any** result, Translatable* self
       *result = newDateValue(new Date());
       return 0;
     case kDateToday:
-      *result = dayAt(parser, 0);
-      return 0;
+      return dayAt(parser, 0, result);
     case kDateTomorrow:
-      *result = dayAt(parser, 1);
-      return 0;
+      return dayAt(parser, 1, result);
     case kDateYesterday:
-      *result = dayAt(parser, -1);
-      return 0;
+      return dayAt(parser, -1, result);
     case kDateParse: {
       if (first == nullptr || !first->isString()) return kIllegalArgument;
       const char* s = first->getString();
@@ -320,24 +319,24 @@ int DatePrototype::callMemberFn(Parser* parser, Any** result, Translatable* self
       return 0;
     case kDateToISOString:
     case kDateToJSON:
-      *result = Any::buildFromString(date->toISOString());
+      *result = Any::buildFromString(date->toISOString(parser));
       return 0;
     case kDateToISOStringFileFormat:
       date->buildTm(parser, true);
-      *result = formatted(*date, "%Y-%m-%dT%H-%M-%SZ");
+      *result = formatted(*date, "%04Y-%m-%dT%H-%M-%SZ");
       return 0;
     case kDateToISOStringFileFormatLong:
       date->buildTm(parser, true);
-      *result = formatted(*date, "%Y-%m-%dT%H-%M-%S", "-%03dZ");
+      *result = formatted(*date, "%04Y-%m-%dT%H-%M-%S", "-%03dZ");
       return 0;
     case kDateToTimestamp:
       date->buildTm(parser, true);
-      *result = formatted(*date, "'%Y-%m-%d %H:%M:%S", ".%03d'");
+      *result = formatted(*date, "'%04Y-%m-%d %H:%M:%S", ".%03d'");
       return 0;
     case kDateToGMTString:
     case kDateToUTCString:
       date->buildTm(parser, true);
-      *result = formatted(*date, "%a %b %d %Y %H:%M:%S GMT");
+      *result = formatted(*date, "%a %b %d %04Y %H:%M:%S GMT");
       return 0;
     case kDateToLocaleDateString:
       date->buildTm(parser, false);

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -27,11 +28,22 @@
 #include "coms/connection.h"
 #include "coms/connector.h"
 #include "coms/tls_util.h"
+#include "foundation/log.h"
 #include "foundation/properties.h"
 #include "testing/test_util.h"
 #include "wire/message.h"
 
 namespace comstest {
+
+// ORV_COMS_TEST_LOG=1 (or a level number) shows the coms log on standard
+// output while a test runs.
+inline const bool kVerbose = [] {
+  const char* v = std::getenv("ORV_COMS_TEST_LOG");
+  if (v == nullptr) return false;
+  setLog(nullptr);
+  _debug_coms = std::atoi(v) > 1 ? std::atoi(v) : LOG_DEBUG;
+  return true;
+}();
 
 inline std::string bytes(std::initializer_list<int> list) {
   std::string s;
@@ -177,6 +189,17 @@ class Recorder : public ConnectionListener, public ConnectorListener, public Lat
   std::vector<Connection*> servers_;
   std::map<Connection*, std::vector<std::pair<int, std::string>>> received_;
 };
+
+// Polls `pred` until it holds or `ms` pass (for state that no event
+// announces).
+inline bool eventually(const std::function<bool()>& pred, int ms = 5000) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
 
 // Waits (bounded) until the connection counts of the coms threads are `want`.
 inline bool waitCounts(const std::vector<int>& want, int ms = 10000) {

@@ -56,7 +56,7 @@ TEST(Connection, HandshakeHelloAndEcho) {
   EXPECT_GT(c->getBytesSent(), 0);
   EXPECT_GT(c->getBytesReceived(), 0);
   // Timing was negotiated: the client told the server its values.
-  EXPECT_TRUE(server.recorder.waitUntil([&] { return s->isTimingEnabled(); }, 5000));
+  EXPECT_TRUE(eventually([&] { return s->isTimingEnabled(); }, 5000));
   EXPECT_TRUE(c->isTimingEnabled());
   Connection::destroy(c);
 }

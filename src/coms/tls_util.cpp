@@ -99,6 +99,25 @@ SSL_CTX* comsClientContext() {
   return shared;
 }
 
+void comsMakeBlocking(SSL_CTX* ctx) {
+  SSL_CTX_clear_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE);
+  SSL_CTX_set_mode(ctx, SSL_MODE_AUTO_RETRY);
+}
+
+SSL_CTX* comsStreamClientContext() {
+  static SSL_CTX* shared = [] {
+    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+    if (ctx != nullptr) {
+      applyCommonChoices(ctx);
+      comsMakeBlocking(ctx);
+    }
+    return ctx;
+  }();
+  if (shared == nullptr) return nullptr;
+  SSL_CTX_up_ref(shared);
+  return shared;
+}
+
 SSL_CTX* comsServerContext(X509* certificate, EVP_PKEY* key, std::string* error) {
   SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
   if (ctx == nullptr) {

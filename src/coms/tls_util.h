@@ -17,6 +17,14 @@
 // reference for the caller (SSL_CTX_free it). Null when OpenSSL fails.
 [[nodiscard]] SSL_CTX* comsClientContext();
 
+// The process-wide client context of blocking streams: the same choices,
+// with whole writes and automatic retries (one more reference for the
+// caller). Null when OpenSSL fails.
+[[nodiscard]] SSL_CTX* comsStreamClientContext();
+// Switches a context to the blocking use of streams (whole writes,
+// automatic retries).
+void comsMakeBlocking(SSL_CTX* ctx);
+
 // A new server context using `certificate` and `key` (the same choices as the
 // client's, and a request for the peer's certificate, which is accepted
 // whatever it is). Null with `*error` set to the reason when the pair cannot

@@ -9,7 +9,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "coms/coms_error.h"
 #include "coms/coms_settings.h"
@@ -19,6 +21,7 @@
 #include "foundation/diagnostics.h"
 #include "foundation/log.h"
 #include "foundation/properties.h"
+#include "runtime/daemon_thread.h"
 #include "runtime/deferred_op.h"
 #include "wire/message.h"
 
@@ -206,6 +209,17 @@ void Connection::destroy(Connection* connection) {
   if (connection == nullptr) return;
   orv_assert(!connection->deleted_);
   connection->deleted_.store(true);
+  connection->listener_.store(nullptr);
+  connection->latencyListener_.store(nullptr);
+  // A callback that read the listener before it was cleared is waited for,
+  // so that the caller may free the listener after this returns. On the
+  // coms thread itself (from inside a callback) there is nothing to wait for.
+  if (DaemonThread::getCurrentThread() != connection->context_->thread()) {
+    for (int i = 0; connection->callbacks_.load() > 0; i++) {
+      if (i == 30000) log(_debug_coms, LOG_ERROR, 0, 0, "%s: destroy waits for a long callback", connection->name_);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
   auto* op = new DeferredOp(connection);
   op->extra = reinterpret_cast<void*>(static_cast<intptr_t>(kOpDestroy));
   connection->context_->queue(op);
@@ -323,6 +337,7 @@ void Connection::deleteLaterCallback(void* object) {
   auto* c = static_cast<Connection*>(object);
   log(_debug_coms, LOG_DEBUG, 0, 0, "%s: connection deleted", c->name_);
   ComsThreadContext* context = c->context_;
+  context->forgetDirty(c);
   delete c;
   comsReleaseContext(context);
 }

@@ -86,7 +86,10 @@ class Connection : public EventHandler, private ControlSink {
 
   // Deferred destruction: the connection is cleaned up and deleted on its
   // thread once no handler of it runs and no lock holds it. After this call
-  // no other operation may be used on it ("!_deleted").
+  // no other operation may be used on it ("!_deleted"), and its listeners
+  // are not called any more: a callback already running on the coms thread
+  // is waited for (unless destroy is called from that thread), so the
+  // caller may free its listener once destroy returns.
   static void destroy(Connection* connection);
 
   // The text of a status code of this layer (-1 to -23), "" for others.
@@ -160,6 +163,25 @@ class Connection : public EventHandler, private ControlSink {
  private:
   friend class ComsThreadContext;
   friend class Connector;
+
+  // Brackets every call of a listener: counts it (destroy waits for it) and
+  // marks the connection as in a handler.
+  class ListenerCall {
+   public:
+    explicit ListenerCall(Connection* c) : c_(c) {
+      c_->callbacks_.fetch_add(1);
+      c_->inHandler_++;
+    }
+    ~ListenerCall() {
+      c_->inHandler_--;
+      c_->callbacks_.fetch_sub(1);
+    }
+    ListenerCall(const ListenerCall&) = delete;
+    ListenerCall& operator=(const ListenerCall&) = delete;
+
+   private:
+    Connection* c_;
+  };
 
   enum OpKind : int {
     kOpAttach = 1,
@@ -328,6 +350,7 @@ class Connection : public EventHandler, private ControlSink {
   std::atomic<long long> bytesSent_{0};
   std::atomic<long long> bytesReceived_{0};
   std::atomic<long long> pendingBytes_{0};
+  std::atomic<int> callbacks_{0};
   std::atomic<ConnectionListener*> listener_{nullptr};
   std::atomic<LatencyListener*> latencyListener_{nullptr};
 };

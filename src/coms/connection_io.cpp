@@ -85,10 +85,9 @@ void Connection::resolverDone(Connection* c, int status, in_addr_t address, int 
 void Connection::continueConnect(int status, int elapsed) {
   if (cleanedUp_ || deleted_.load()) return;
   log(_debug_coms, LOG_INFO, 0, 0, "%s: doConnect RESOLVE complete", name_);
-  if (ConnectionListener* l = listener_.load()) {
-    inHandler_++;
-    l->onResolveComplete(this, status, elapsed);
-    inHandler_--;
+  {
+    ListenerCall call(this);
+    if (ConnectionListener* l = listener_.load()) l->onResolveComplete(this, status, elapsed);
   }
   if (status != 0) {
     log(_debug_coms, LOG_WARNING, 0, 0, "%s: No such host: %s", name_, host_.c_str());
@@ -423,10 +422,9 @@ void Connection::reportNoConnect(int error) {
   finished_ = true;
   connected_.store(false);
   log(_debug_coms, LOG_INFO, 0, 0, "%s: unable to connect: (%d) %s", name_, error, comsErrorText(error));
-  if (ConnectionListener* l = listener_.load()) {
-    inHandler_++;
-    l->onNoConnect(this, error);
-    inHandler_--;
+  {
+    ListenerCall call(this);
+    if (ConnectionListener* l = listener_.load()) l->onNoConnect(this, error);
   }
 }
 
@@ -435,11 +433,10 @@ void Connection::reportLost() {
   finished_ = true;
   connected_.store(false);
   log(_debug_coms, LOG_INFO, 0, 0, "%s: connection lost", name_);
+  ListenerCall call(this);
   if (ConnectionListener* l = listener_.load()) {
     auto start = std::chrono::steady_clock::now();
-    inHandler_++;
     l->onLost(this);
-    inHandler_--;
     int t = elapsedMs(start);
     if (t > comsSettings().longLostMs) log(_debug_coms, LOG_WARNING, 0, 0, "%s: LONG onLost: (t = %d)", name_, t);
   }

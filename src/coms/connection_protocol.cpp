@@ -48,9 +48,11 @@ bool Connection::onHello(uint32_t type, uint8_t flag, uint32_t typeVersion, bool
   version2_ = v2;
   log(_debug_coms, LOG_INFO, 0, 0, "%s: hello: type %u, version %u%s", name_, type, typeVersion,
       v2 ? "" : " (version 0)");
-  inHandler_++;
-  bool ok = connector_->callNewConnection(this, static_cast<int>(type));
-  inHandler_--;
+  bool ok;
+  {
+    ListenerCall call(this);
+    ok = connector_->callNewConnection(this, static_cast<int>(type));
+  }
   if (!ok) {
     log(_debug_coms, LOG_WARNING, 0, 0, "%s: connection type %u refused", name_, type);
     writeControl(C_AUTHFAIL);
@@ -78,10 +80,9 @@ bool Connection::onComplete(uint32_t serverVersion, bool v2) {
   serverVersion_.store(v2 ? static_cast<int>(serverVersion) : 0);
   connected_.store(true);
   log(_debug_coms, LOG_INFO, 0, 0, "%s: connect complete (server version %d)", name_, serverVersion_.load());
-  if (ConnectionListener* l = listener_.load()) {
-    inHandler_++;
-    l->onConnectComplete(this);
-    inHandler_--;
+  {
+    ListenerCall call(this);
+    if (ConnectionListener* l = listener_.load()) l->onConnectComplete(this);
   }
   return !cleanedUp_;
 }
@@ -103,10 +104,9 @@ bool Connection::onClose() {
   finished_ = true;
   connected_.store(false);
   if (!wasFinished) {
-    if (ConnectionListener* l = listener_.load()) {
-      inHandler_++;
-      l->onClosed(this);
-      inHandler_--;
+    {
+      ListenerCall call(this);
+      if (ConnectionListener* l = listener_.load()) l->onClosed(this);
     }
   }
   cleanup();
@@ -168,10 +168,9 @@ bool Connection::onLatencyReply(uint32_t probeSeconds, uint32_t probeMicros, uin
   latency_.store(static_cast<int>(latency));
   drift_.store(static_cast<int>(drift));
   log(_debug_coms, LOG_DEBUG, 0, 0, "%s: latency %lld ms, drift %lld ms", name_, latency, drift);
-  if (LatencyListener* l = latencyListener_.load()) {
-    inHandler_++;
-    l->onLatency(this, static_cast<int>(latency), static_cast<int>(drift));
-    inHandler_--;
+  {
+    ListenerCall call(this);
+    if (LatencyListener* l = latencyListener_.load()) l->onLatency(this, static_cast<int>(latency), static_cast<int>(drift));
   }
   return true;
 }
@@ -185,16 +184,18 @@ bool Connection::onMessage(std::unique_ptr<Message> message) {
     fail(COMS_NOT_CONNECTED);
     return false;
   }
-  ConnectionListener* l = listener_.load();
-  if (l == nullptr) {
-    log(_debug_coms, LOG_DEBUG, 0, 0, "%s: no listener: message of type %d dropped", name_, message->getMessageType());
-    return true;
-  }
   int type = message->getMessageType();
   auto start = std::chrono::steady_clock::now();
-  inHandler_++;
-  int rc = l->onReceive(this, message.get());
-  inHandler_--;
+  int rc;
+  {
+    ListenerCall call(this);
+    ConnectionListener* l = listener_.load();
+    if (l == nullptr) {
+      log(_debug_coms, LOG_DEBUG, 0, 0, "%s: no listener: message of type %d dropped", name_, type);
+      return true;
+    }
+    rc = l->onReceive(this, message.get());
+  }
   auto t = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
   if (t > comsSettings().longReceiveMs && _debug_coms < LOG_INFO) {
     log(_debug_coms, LOG_DEBUG, 0, 0, "%s: LONG onReceive: t = %d, type = %d", name_, static_cast<int>(t), type);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+#include "coms/tls_util.h"
 #include "foundation/os_info.h"
 #include "runtime/thread_pool.h"
 
@@ -16,6 +17,7 @@ namespace {
 struct Request {
   std::string host;
   ClientResolver::Done done;
+  bool prepareAnonymous;
 };
 
 class ResolverPool : public ThreadPool {
@@ -26,6 +28,14 @@ class ResolverPool : public ThreadPool {
     auto start = std::chrono::steady_clock::now();
     in_addr_t address = 0;
     int status = ClientResolver::resolve(request->host.c_str(), &address);
+    if (request->prepareAnonymous) {
+      X509* cert = nullptr;
+      EVP_PKEY* key = nullptr;
+      if (comsAnonymousPair(&cert, &key) == 0) {
+        X509_free(cert);
+        EVP_PKEY_free(key);
+      }
+    }
     auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     request->done(status, address, static_cast<int>(elapsed.count()));
   }
@@ -52,13 +62,14 @@ int ClientResolver::resolve(const char* host, in_addr_t* address) {
   return 0;
 }
 
-void ClientResolver::resolveAsync(const std::string& host, Done done) {
+void ClientResolver::resolveAsync(const std::string& host, Done done, bool prepareAnonymous) {
   in_addr literal;
-  if (inet_pton(AF_INET, host.c_str(), &literal) == 1) {
+  if (prepareAnonymous && comsAnonymousPairReady()) prepareAnonymous = false;
+  if (!prepareAnonymous && inet_pton(AF_INET, host.c_str(), &literal) == 1) {
     done(0, literal.s_addr, 0);
     return;
   }
-  auto* op = new DeferredOp(new Request{host, std::move(done)});
+  auto* op = new DeferredOp(new Request{host, std::move(done), prepareAnonymous});
   if (pool().queue(op) != 0) {
     std::unique_ptr<Request> request(static_cast<Request*>(op->object));
     delete op;

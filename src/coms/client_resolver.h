@@ -20,6 +20,9 @@ class ClientResolver {
   [[nodiscard]] static int resolve(const char* host, in_addr_t* address);
 
   // Looks `host` up on the resolver thread and calls `done` there (or at
-  // once, on the calling thread, for a dotted address).
-  static void resolveAsync(const std::string& host, Done done);
+  // once, on the calling thread, for a dotted address). With
+  // `prepareAnonymous`, the anonymous login pair is made there too before
+  // `done` is called, so that the coms thread never waits for a key to be
+  // generated.
+  static void resolveAsync(const std::string& host, Done done, bool prepareAnonymous = false);
 };

@@ -9,7 +9,11 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <poll.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -358,5 +362,121 @@ struct Server {
     recorder.destroyServers();
   }
 };
+
+// A child process (openssl s_client/s_server, orvcoms) with pipes to its
+// standard input and output; every read is bounded. Killed and reaped when
+// the object goes.
+class Child {
+ public:
+  ~Child() { stop(); }
+
+  bool start(const std::vector<std::string>& args) {
+    int in[2], out[2], err[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return false;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    int rc = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(in[0]);
+    ::close(out[1]);
+    ::close(err[1]);
+    in_ = in[1];
+    out_ = out[0];
+    err_ = err[0];
+    return rc == 0;
+  }
+  bool write(const std::string& data) {
+    return ::write(in_, data.data(), data.size()) == static_cast<ssize_t>(data.size());
+  }
+  void closeInput() {
+    if (in_ >= 0) ::close(in_);
+    in_ = -1;
+  }
+  // Exactly n bytes of standard output, or what came within `ms`.
+  std::string read(size_t n, int ms = 10000) { return readFrom(out_, n, ms, ""); }
+  // Standard output until `marker` appears (or `ms` pass).
+  std::string readUntil(const std::string& marker, int ms = 10000) { return readFrom(out_, SIZE_MAX, ms, marker); }
+  std::string readError(int ms = 2000) { return readFrom(err_, SIZE_MAX, ms, ""); }
+  // The exit status (-1 when it does not end within `ms`).
+  int wait(int ms = 10000) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (pid_ > 0) {
+      int status = 0;
+      pid_t r = ::waitpid(pid_, &status, WNOHANG);
+      if (r == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      if (std::chrono::steady_clock::now() > deadline) return -1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return -1;
+  }
+  void signal(int sig) {
+    if (pid_ > 0) ::kill(pid_, sig);
+  }
+  void stop() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      (void)wait(5000);
+    }
+    closeInput();
+    if (out_ >= 0) ::close(out_);
+    if (err_ >= 0) ::close(err_);
+    out_ = err_ = -1;
+  }
+
+ private:
+  static std::string readFrom(int fd, size_t n, int ms, const std::string& marker) {
+    std::string got;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (got.size() < n && (marker.empty() || got.find(marker) == std::string::npos)) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) break;
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(left.count())) != 1) break;
+      char buf[4096];
+      ssize_t r = ::read(fd, buf, std::min(sizeof buf, n - got.size()));
+      if (r <= 0) break;
+      got.append(buf, static_cast<size_t>(r));
+    }
+    return got;
+  }
+  pid_t pid_ = -1;
+  int in_ = -1;
+  int out_ = -1;
+  int err_ = -1;
+};
+
+// Waits until some process listens on TCP `port` (read from /proc/net/tcp
+// and tcp6, so that the check costs the listener no connection).
+inline bool waitListening(int port, int ms = 10000) {
+  char want[16];
+  std::snprintf(want, sizeof want, ":%04X ", port);
+  return eventually(
+      [&] {
+        std::string table = orvtest::readFile("/proc/net/tcp") + orvtest::readFile("/proc/net/tcp6");
+        for (size_t at = table.find(want); at != std::string::npos; at = table.find(want, at + 1)) {
+          // local_address rem_address st: the state follows the remote address.
+          size_t st = table.find(' ', table.find(' ', at + 1) + 1);
+          if (st != std::string::npos && table.compare(st + 1, 2, "0A") == 0) return true;
+        }
+        return false;
+      },
+      ms);
+}
+
+// A port that was free a moment ago.
+inline int freePort() {
+  RawTls probe;
+  if (!probe.listen()) return 0;
+  return probe.port();
+}
 
 }  // namespace comstest

@@ -37,6 +37,7 @@ constexpr int kMaxComsThreads = 32;
 void Connection::comsInit() {
   static std::once_flag once;
   std::call_once(once, [] {
+    comsLibraryInit();
     int n = s_getIntProperty("coms_threads", 1);
     if (n < 0) n = 1;
     if (n > kMaxComsThreads) n = kMaxComsThreads;

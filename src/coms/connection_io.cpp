@@ -68,9 +68,9 @@ void Connection::doConnect() {
   // Held until the resolver's answer has been handled on this thread.
   addLock();
   Connection* self = this;
-  ClientResolver::resolveAsync(host_, [self](int status, in_addr_t address, int ms) {
-    resolverDone(self, status, address, ms);
-  });
+  ClientResolver::resolveAsync(
+      host_, [self](int status, in_addr_t address, int ms) { resolverDone(self, status, address, ms); },
+      privateKey_ == nullptr);
 }
 
 void Connection::resolverDone(Connection* c, int status, in_addr_t address, int elapsed) {

@@ -40,19 +40,15 @@ Connector* Connector::create(ConnectorListener* listener, X509* certificate, EVP
   Connection::comsInit();
   const std::vector<ComsThreadContext*>& contexts = comsContexts();
   if (contexts.empty()) return nullptr;
+  // The anonymous pair is made here, in the caller, not on the coms thread.
+  X509* cert = certificate;
+  EVP_PKEY* pkey = key;
+  bool anonymous = cert == nullptr && pkey == nullptr;
+  if (anonymous && comsAnonymousPair(&cert, &pkey) != 0) return nullptr;
   Connector* made = nullptr;
   int rc = contexts[0]->runSync([&]() {
-    X509* cert = certificate;
-    EVP_PKEY* pkey = key;
-    bool anonymous = cert == nullptr && pkey == nullptr;
-    if (anonymous && comsAnonymousPair(&cert, &pkey) != 0) return -1;
     std::string error;
     SSL_CTX* ctx = comsServerContext(cert, pkey, &error);
-    if (anonymous) {
-      // The context holds its own references.
-      X509_free(cert);
-      EVP_PKEY_free(pkey);
-    }
     if (ctx == nullptr) {
       log(_debug_coms, LOG_ERROR, 0, 0, "Connector: %s", error.c_str());
       return -1;
@@ -62,6 +58,11 @@ Connector* Connector::create(ConnectorListener* listener, X509* certificate, EVP
         comsCertificateText(SSL_CTX_get0_certificate(ctx)).c_str());
     return 0;
   });
+  if (anonymous) {
+    // The context holds its own references.
+    X509_free(cert);
+    EVP_PKEY_free(pkey);
+  }
   return rc == 0 ? made : nullptr;
 }
 

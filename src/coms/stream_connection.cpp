@@ -31,6 +31,7 @@ StreamConnection::StreamConnection(const char* host, const char* service, X509* 
       type_(value),
       output_(std::make_unique<StreamMessage>(this, 1)),
       input_(std::make_unique<StreamMessage>(this, 2)) {
+  comsLibraryInit();
   std::snprintf(name_, sizeof name_, "C-%s:%s", host_.c_str(), service_.c_str());
 }
 

@@ -38,6 +38,7 @@ constexpr int kJoinLimitMs = 10000;
 
 StreamConnector::StreamConnector(StreamConnectorListener* listener, X509* certificate, EVP_PKEY* key)
     : listener_(listener) {
+  comsLibraryInit();
   std::string error;
   sslContext_ = comsServerContext(certificate, key, &error);
   if (sslContext_ == nullptr) {

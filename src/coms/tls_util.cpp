@@ -7,6 +7,7 @@
 #include <openssl/rsa.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -87,6 +88,14 @@ X509* anonymousCert = nullptr;  // guarded by anonymousMutex; kept for the proce
 EVP_PKEY* anonymousKey = nullptr;
 
 }  // namespace
+
+void comsLibraryInit() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+  });
+}
 
 SSL_CTX* comsClientContext() {
   static SSL_CTX* shared = [] {
@@ -183,6 +192,11 @@ int comsMakeSelfSigned(const char* organisation, const char* commonName, int bit
   *certificate = x509.release();
   *key = pkey.release();
   return 0;
+}
+
+bool comsAnonymousPairReady() {
+  std::lock_guard<std::mutex> guard(anonymousMutex);
+  return anonymousCert != nullptr;
 }
 
 int comsAnonymousPair(X509** certificate, EVP_PKEY** key) {

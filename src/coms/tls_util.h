@@ -12,10 +12,18 @@
 
 #include <string>
 
+// Once per process: OpenSSL's strings, and SIGPIPE ignored, so that a peer
+// that goes away gives EPIPE on the socket instead of ending the process.
+void comsLibraryInit();
+
 // The process-wide client context (TLS 1.2 at most, the library's minimum,
 // every peer certificate accepted, renegotiation refused), with one more
 // reference for the caller (SSL_CTX_free it). Null when OpenSSL fails.
 [[nodiscard]] SSL_CTX* comsClientContext();
+
+// Once per process: OpenSSL's strings, and SIGPIPE ignored, so that a peer
+// that goes away gives EPIPE on the socket instead of ending the process.
+void comsLibraryInit();
 
 // The process-wide client context of blocking streams: the same choices,
 // with whole writes and automatic retries (one more reference for the
@@ -37,6 +45,9 @@ void comsMakeBlocking(SSL_CTX* ctx);
 // exponent 65537, ten years, SHA-256), made once per process; both are
 // returned with one more reference. 0, or -6 after logging the failure.
 [[nodiscard]] int comsAnonymousPair(X509** certificate, EVP_PKEY** key);
+
+// True once the anonymous pair exists (asking for it is then instant).
+[[nodiscard]] bool comsAnonymousPairReady();
 
 // A self-signed pair: an RSA key of `bits`, an X.509 v3 certificate whose
 // subject and issuer are `organisation`/`commonName`, serial number the

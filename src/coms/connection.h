@@ -251,8 +251,10 @@ class Connection : public EventHandler, private ControlSink {
   void onHeartbeatTimer();
   void onLostTimer();
   void flushStage();
-  void writeBytes(const char* data, size_t n);
-  void queueBytes(const char* data, size_t n);
+  // `owner`, when given, keeps `data` alive: queued bytes then stay where
+  // they are instead of being copied.
+  void writeBytes(const char* data, size_t n, const std::shared_ptr<Message>& owner = nullptr);
+  void queueBytes(const char* data, size_t n, const std::shared_ptr<Message>& owner);
   bool checkQueueLimit();
 
   // ControlSink.
@@ -315,7 +317,9 @@ class Connection : public EventHandler, private ControlSink {
 
   // The write queue: bytes TLS did not accept yet, oldest first.
   struct QueuedBytes {
-    std::unique_ptr<char[]> data;
+    std::unique_ptr<char[]> copy;      // the bytes, when they were copied
+    std::shared_ptr<Message> message;  // or the message that holds them
+    const char* data;
     size_t size;
     size_t offset;
   };

@@ -326,11 +326,24 @@ void Connection::doReadEvent() {
     }
     ERR_clear_error();
     errno = 0;
-    int r = SSL_read(ssl_, readBuffer_.get(), static_cast<int>(kReadBufferSize));
-    if (r > 0) {
-      bytesReceived_ += r;
-      parser_.feed(readBuffer_.get(), static_cast<size_t>(r));
-      continue;
+    // Inside a message body the bytes go straight into the message.
+    size_t room = 0;
+    char* direct = parser_.directRoom(&room);
+    int r;
+    if (direct != nullptr && room >= kReadBufferSize) {
+      r = SSL_read(ssl_, direct, room > (1u << 30) ? (1 << 30) : static_cast<int>(room));
+      if (r > 0) {
+        bytesReceived_ += r;
+        parser_.filled(static_cast<size_t>(r));
+        continue;
+      }
+    } else {
+      r = SSL_read(ssl_, readBuffer_.get(), static_cast<int>(kReadBufferSize));
+      if (r > 0) {
+        bytesReceived_ += r;
+        parser_.feed(readBuffer_.get(), static_cast<size_t>(r));
+        continue;
+      }
     }
     int err = errno;
     int e = SSL_get_error(ssl_, r);
@@ -511,9 +524,13 @@ void Connection::flushStage() {
   }
 }
 
-void Connection::queueBytes(const char* data, size_t n) {
-  QueuedBytes q{std::unique_ptr<char[]>(new char[n]), n, 0};
-  std::memcpy(q.data.get(), data, n);
+void Connection::queueBytes(const char* data, size_t n, const std::shared_ptr<Message>& owner) {
+  QueuedBytes q{nullptr, owner, data, n, 0};
+  if (owner == nullptr) {
+    q.copy.reset(new char[n]);
+    std::memcpy(q.copy.get(), data, n);
+    q.data = q.copy.get();
+  }
   writeQueue_.push_back(std::move(q));
   queuedBytes_ += n;
   pendingBytes_ += static_cast<long long>(n);
@@ -529,10 +546,10 @@ bool Connection::checkQueueLimit() {
   return false;
 }
 
-void Connection::writeBytes(const char* data, size_t n) {
+void Connection::writeBytes(const char* data, size_t n, const std::shared_ptr<Message>& owner) {
   if (cleanedUp_ || ssl_ == nullptr || n == 0) return;
   if (!writeQueue_.empty()) {
-    queueBytes(data, n);
+    queueBytes(data, n, owner);
     log(_debug_coms, LOG_TRACE, 0, 0, "%s: there is a write queue.  Saved: %d", name_, static_cast<int>(n));
     (void)checkQueueLimit();
     return;
@@ -551,7 +568,7 @@ void Connection::writeBytes(const char* data, size_t n) {
     int err = errno;
     int e = SSL_get_error(ssl_, r);
     if (e == SSL_ERROR_WANT_WRITE || e == SSL_ERROR_WANT_READ) {
-      queueBytes(data, n);
+      queueBytes(data, n, owner);
       mode_.store(SM_WRITE);
       writeEvent_->enabled(true);
       log(_debug_coms, LOG_DEBUG, 0, 0, "%s: not all bytes were written: %d were saved on the queue (mode = write)",
@@ -571,7 +588,7 @@ void Connection::processWriteQueue() {
     size_t left = q.size - q.offset;
     ERR_clear_error();
     errno = 0;
-    int r = SSL_write(ssl_, q.data.get() + q.offset, left > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(left));
+    int r = SSL_write(ssl_, q.data + q.offset, left > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(left));
     if (r > 0) {
       q.offset += static_cast<size_t>(r);
       queuedBytes_ -= static_cast<size_t>(r);
@@ -625,7 +642,12 @@ void Connection::doSend(Message* message) {
     return;
   }
   flushStage();
-  for (const MessageChunk* c = m->firstChunk(); c != nullptr && !cleanedUp_; c = c->next) writeBytes(c->data, c->used);
+  // Whatever TLS does not take at once waits in the queue inside the
+  // message itself: a large message is never copied again.
+  std::shared_ptr<Message> shared(m.release());
+  for (const MessageChunk* c = shared->firstChunk(); c != nullptr && !cleanedUp_; c = c->next) {
+    writeBytes(c->data, c->used, shared);
+  }
 }
 
 void Connection::doClose() {

@@ -116,30 +116,53 @@ bool ControlParser::startMessage() {
   return true;
 }
 
+void ControlParser::nextChunk() {
+  uint64_t remaining = length_ - received_;
+  size_t grow = std::max<size_t>(kFirstChunkMax, static_cast<size_t>(received_));
+  size_t next = static_cast<size_t>(std::min<uint64_t>(remaining, std::min(grow, kChunkMax)));
+  message_->reserve(next);
+  chunkRoom_ = next;
+}
+
 size_t ControlParser::feedMessage(const char* data, size_t n) {
   size_t used = 0;
   while (used < n && received_ < length_) {
     uint64_t remaining = length_ - received_;
-    if (chunkRoom_ == 0) {
-      size_t grow = std::max<size_t>(kFirstChunkMax, static_cast<size_t>(received_));
-      size_t next = static_cast<size_t>(std::min<uint64_t>(remaining, std::min(grow, kChunkMax)));
-      message_->reserve(next);
-      chunkRoom_ = next;
-    }
+    if (chunkRoom_ == 0) nextChunk();
     size_t k = static_cast<size_t>(std::min<uint64_t>({remaining, n - used, chunkRoom_}));
     message_->appendBytes(data + used, k);
     chunkRoom_ -= k;
     used += k;
     received_ += k;
   }
-  if (received_ == length_) {
-    message_->setMessageType(static_cast<int>(type_));
-    message_->setExpectedLength(length_);
-    message_->setReceivedCount(static_cast<int64_t>(received_));
-    std::unique_ptr<Message> done = std::move(message_);
-    received_ = 0;
-    chunkRoom_ = 0;
-    if (!sink_->onMessage(std::move(done))) stopped_ = true;
-  }
+  if (received_ == length_) finishMessage();
   return used;
+}
+
+void ControlParser::finishMessage() {
+  message_->setMessageType(static_cast<int>(type_));
+  message_->setExpectedLength(length_);
+  message_->setReceivedCount(static_cast<int64_t>(received_));
+  std::unique_ptr<Message> done = std::move(message_);
+  received_ = 0;
+  chunkRoom_ = 0;
+  if (!sink_->onMessage(std::move(done))) stopped_ = true;
+}
+
+char* ControlParser::directRoom(size_t* room) {
+  if (stopped_ || message_ == nullptr || received_ >= length_) return nullptr;
+  if (chunkRoom_ == 0) nextChunk();
+  size_t n = static_cast<size_t>(std::min<uint64_t>(length_ - received_, chunkRoom_));
+  unsigned char* at = message_->encodeRoom(n);
+  if (at == nullptr) return nullptr;
+  *room = n;
+  return reinterpret_cast<char*>(at);
+}
+
+bool ControlParser::filled(size_t n) {
+  message_->commitEncoded(n);
+  chunkRoom_ -= n;
+  received_ += n;
+  if (received_ == length_) finishMessage();
+  return !stopped_;
 }

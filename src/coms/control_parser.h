@@ -75,6 +75,13 @@ class ControlParser {
   // then left unread.
   bool feed(const char* data, size_t n);
 
+  // While a message body is being received: where up to *room of its next
+  // bytes may be read directly (saving a copy), or null. Follow the read
+  // with filled().
+  [[nodiscard]] char* directRoom(size_t* room);
+  // `n` bytes were read into directRoom(). Returns as feed() does.
+  bool filled(size_t n);
+
   [[nodiscard]] bool stopped() const { return stopped_; }
   // True while a message or a control field is only partly received.
   [[nodiscard]] bool midUnit() const { return code_ != 0 || message_ != nullptr; }
@@ -88,6 +95,8 @@ class ControlParser {
   bool dispatch();
   bool startMessage();
   size_t feedMessage(const char* data, size_t n);
+  void nextChunk();
+  void finishMessage();
 
   ControlSink* sink_;
   bool stopped_ = false;

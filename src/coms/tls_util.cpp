@@ -92,12 +92,16 @@ EVP_PKEY* anonymousKey = nullptr;
 void comsLibraryInit() {
   static std::once_flag once;
   std::call_once(once, [] {
+    // The coms threads never stop: OpenSSL must not free its state at exit
+    // under a thread that may still be using it.
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
     OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
   });
 }
 
 SSL_CTX* comsClientContext() {
+  comsLibraryInit();
   static SSL_CTX* shared = [] {
     SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
     if (ctx != nullptr) applyCommonChoices(ctx);
@@ -114,6 +118,7 @@ void comsMakeBlocking(SSL_CTX* ctx) {
 }
 
 SSL_CTX* comsStreamClientContext() {
+  comsLibraryInit();
   static SSL_CTX* shared = [] {
     SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
     if (ctx != nullptr) {
@@ -128,6 +133,7 @@ SSL_CTX* comsStreamClientContext() {
 }
 
 SSL_CTX* comsServerContext(X509* certificate, EVP_PKEY* key, std::string* error) {
+  comsLibraryInit();
   SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
   if (ctx == nullptr) {
     *error = "Cannot create a TLS context: " + comsSslErrors();
@@ -150,6 +156,7 @@ SSL_CTX* comsServerContext(X509* certificate, EVP_PKEY* key, std::string* error)
 
 int comsMakeSelfSigned(const char* organisation, const char* commonName, int bits, long validSeconds,
                        X509** certificate, EVP_PKEY** key, std::string* error) {
+  comsLibraryInit();
   std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> pkey(nullptr, EVP_PKEY_free);
   {
     std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> kctx(EVP_PKEY_CTX_new_id(EVP_PKEY_RSA, nullptr),
@@ -200,6 +207,7 @@ bool comsAnonymousPairReady() {
 }
 
 int comsAnonymousPair(X509** certificate, EVP_PKEY** key) {
+  comsLibraryInit();
   std::lock_guard<std::mutex> guard(anonymousMutex);
   if (anonymousCert == nullptr) {
     // 2048 bits: OpenSSL 3 refuses shorter RSA keys at its default security
@@ -228,6 +236,7 @@ int comsAnonymousPair(X509** certificate, EVP_PKEY** key) {
 }
 
 X509* comsReadCertificate(const char* path, std::string* error) {
+  comsLibraryInit();
   std::FILE* f = std::fopen(path, "r");
   if (f == nullptr) {
     *error = std::string("cannot open ") + path;
@@ -240,6 +249,7 @@ X509* comsReadCertificate(const char* path, std::string* error) {
 }
 
 EVP_PKEY* comsReadPrivateKey(const char* path, std::string* error) {
+  comsLibraryInit();
   std::FILE* f = std::fopen(path, "r");
   if (f == nullptr) {
     *error = std::string("cannot open ") + path;

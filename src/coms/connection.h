@@ -115,7 +115,7 @@ class Connection : public EventHandler, private ControlSink {
   int send(Message* message);
   // Sets this end's timing and tells the peer (C_SETTIMING) when connected.
   void setTiming(int lostMs, int heartbeatMs);
-  // Sends one latency probe now (version-2 connections).
+  // Sends one latency probe now (version-2 connections; ignored on others).
   void sendLatencyProbe();
   // Sends C_CLOSE; the connection is closing from then on.
   void close();

@@ -677,6 +677,11 @@ void Connection::doTiming() {
 
 void Connection::doProbe() {
   if (cleanedUp_ || !connected_.load()) return;
+  if (!version2_) {
+    // A version-0 peer knows no latency probe.
+    log(_debug_coms, LOG_DEBUG, 0, 0, "%s: no latency probe on a version-0 connection", name_);
+    return;
+  }
   struct timeval now;
   gettimeofday(&now, nullptr);
   unsigned char fields[8];

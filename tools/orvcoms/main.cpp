@@ -327,6 +327,13 @@ int pingCommand(const Options& o) {
   std::printf("timing enabled: lost %d ms, heartbeat %d ms\n", c->getLostTimeMs(), c->getHeartbeatMs());
   std::fflush(stdout);
   int status = 0;
+  if (o.version == 0) {
+    std::printf("no latency probes: protocol version 0\n");
+    c->close();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Connection::destroy(c);
+    return 0;
+  }
   for (int i = 1; i <= o.count; i++) {
     if (i > 1) std::this_thread::sleep_for(std::chrono::milliseconds(o.intervalMs));
     c->sendLatencyProbe();

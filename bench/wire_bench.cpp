@@ -252,6 +252,26 @@ char* textOf(const msgpack::object& o) {
   return strndup(o.via.str.ptr, o.via.str.size);
 }
 
+// A name the model copies anyway: kept on the stack when short, as the wire
+// decoder does.
+struct NameText {
+  char small[256];
+  std::string big;
+  const char* c = nullptr;
+  explicit NameText(const msgpack::object& o) {
+    if (o.type == msgpack::type::NIL) return;
+    if (o.type != msgpack::type::STR) throw msgpack::type_error();
+    if (o.via.str.size < sizeof small) {
+      std::memcpy(small, o.via.str.ptr, o.via.str.size);
+      small[o.via.str.size] = '\0';
+      c = small;
+    } else {
+      big.assign(o.via.str.ptr, o.via.str.size);
+      c = big.c_str();
+    }
+  }
+};
+
 Any* anyOfObject(const msgpack::object& o) {
   if (o.type == msgpack::type::NIL) return nullptr;
   const auto& a = arrayOf(o, 3);
@@ -284,9 +304,8 @@ Attributes* attributesOfObject(const msgpack::object& o) {
   auto* set = new Attributes();
   for (uint32_t i = 0; i < a.size; ++i) {
     const auto& e = arrayOf(a.ptr[i], 3);
-    char* name = textOf(e.ptr[0]);
-    set->appendAttribute(name, anyOfObject(e.ptr[2]), e.ptr[1].as<int>());
-    free(name);
+    NameText name(e.ptr[0]);
+    set->appendAttribute(name.c, anyOfObject(e.ptr[2]), e.ptr[1].as<int>());
   }
   return set;
 }
@@ -296,20 +315,17 @@ DirectoryEnumeration* dirListOfObject(const msgpack::object& o) {
   auto* list = new DirectoryEnumeration();
   for (uint32_t i = 0; i < a.size; ++i) {
     const auto& d = arrayOf(a.ptr[i], 5);
-    char* name = textOf(d.ptr[0]);
-    auto* entry = new DirNameEntry(name);
-    free(name);
+    NameText name(d.ptr[0]);
+    auto* entry = new DirNameEntry(name.c);
     entry->setNameIsExpression(d.ptr[1].as<bool>());
     const auto& na = arrayOf(d.ptr[2]);
     for (uint32_t k = 0; k < na.size; ++k) {
       const auto& x = arrayOf(na.ptr[k], 3);
-      char* an = textOf(x.ptr[0]);
-      entry->addAttribute(an, anyOfObject(x.ptr[2]), x.ptr[1].as<bool>());
-      free(an);
+      NameText an(x.ptr[0]);
+      entry->addAttribute(an.c, anyOfObject(x.ptr[2]), x.ptr[1].as<bool>());
     }
-    char* acl = textOf(d.ptr[4]);
-    list->append(entry, attributesOfObject(d.ptr[3]), new Acl(acl));
-    free(acl);
+    NameText acl(d.ptr[4]);
+    list->append(entry, attributesOfObject(d.ptr[3]), new Acl(acl.c));
   }
   return list;
 }

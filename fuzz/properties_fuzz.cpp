@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -22,6 +23,14 @@ const std::string& workDir() {
     if (mkdtemp(tmpl.data()) == nullptr) abort();
     return tmpl;
   }();
+  static const bool cleanup = [] {
+    atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(dir, ec);
+    });
+    return true;
+  }();
+  (void)cleanup;
   return dir;
 }
 
@@ -32,9 +41,14 @@ void writeAll(const std::string& path, const uint8_t* data, size_t size) {
   fclose(f);
 }
 
-void check(bool ok) {
-  if (!ok) __builtin_trap();
+// Stops the run at a broken invariant, naming its line.
+void checkAt(bool ok, int line) {
+  if (!ok) {
+    fprintf(stderr, "properties_fuzz: invariant of line %d broken\n", line);
+    abort();
+  }
 }
+#define check(ok) checkAt((ok), __LINE__)
 
 void readEverything(const Properties& p) {
   int i;
@@ -86,8 +100,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::unique_ptr<Properties> d1(colon.diff(equals));
   std::unique_ptr<Properties> d2(equals.diff(colon));
-  std::unique_ptr<Properties> none(colon.diff(colon));
-  check(none->head() == nullptr);
+  // Against itself only entries shadowed by a newer one of the same key.
+  std::unique_ptr<Properties> self(colon.diff(colon));
+  for (const Properties::Entry* e = self->head(); e != nullptr; e = e->next) {
+    check(strcmp(colon.getProperty(e->key), e->value) != 0);
+  }
   Properties copy(colon);
   copy.copyFrom(*d1);
   return 0;

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -18,8 +19,28 @@ bool _orvanex_java_loaded = false;
 namespace {
 
 constexpr int kMaxFrames = 50;
+constexpr int kMaxStatisticsHooks = 16;
+
+std::atomic<JavaThreadDumpHook> javaThreadDumpHook{nullptr};
+std::atomic<StatisticsDumpHook> statisticsHooks[kMaxStatisticsHooks];
+std::atomic<int> statisticsHookCount{0};
 
 }  // namespace
+
+void setJavaThreadDumpHook(JavaThreadDumpHook hook) { javaThreadDumpHook.store(hook); }
+
+void addStatisticsDumpHook(StatisticsDumpHook hook) {
+  const int slot = statisticsHookCount.fetch_add(1);
+  if (slot < kMaxStatisticsHooks) statisticsHooks[slot].store(hook);
+}
+
+extern "C" void s_dumpStatistics() {
+  const int n = statisticsHookCount.load();
+  for (int i = 0; i < n && i < kMaxStatisticsHooks; ++i) {
+    StatisticsDumpHook hook = statisticsHooks[i].load();
+    if (hook != nullptr) hook();
+  }
+}
 
 extern "C" void s_dump_stack(const char* title) {
   void* frames[kMaxFrames];
@@ -61,8 +82,12 @@ extern "C" void _orvanex_assert(const char* expr, const char* file, int line) {
     _exit(55);
   }
   if (_orvanex_java_loaded) {
-    // The VM answers SIGQUIT with a dump of every Java thread; give it the
-    // time to write it before the caller carries on.
+    // The bridge's hook writes the dump on this thread before it returns.
+    JavaThreadDumpHook hook = javaThreadDumpHook.load();
+    if (hook != nullptr && hook()) return;
+    // Without it the VM answers SIGQUIT with a dump of every Java thread
+    // (unless it runs with -Xrs); give it the time to write it before the
+    // caller carries on.
     kill(getpid(), SIGQUIT);
     sleep(2);
   }

@@ -2,9 +2,11 @@
 // it. Lines go to a fixed file, or to one file per day (or per hour) in a log
 // directory, and optionally also to standard output.
 //
-// Thread-safe: any thread may log. Formatting happens before the log lock is
-// taken; one writer at a time writes, and a busy process hands one open stream
-// from writer to writer instead of opening the file for every line.
+// Thread-safe: any thread may log, also a forked child. Formatting happens
+// before the log lock is taken; one writer at a time writes, and a busy
+// process hands one open stream from writer to writer instead of opening the
+// file for every line (a quiet one holds no log file open). A log file that
+// cannot be opened or written drops the line; logging never fails its caller.
 #pragma once
 
 #include <cstdarg>

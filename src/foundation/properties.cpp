@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "foundation/log.h"
+#include "model/any.h"
+#include "model/attributes.h"
 
 namespace {
 
@@ -150,6 +152,7 @@ const char* Properties::getProperty(const char* key) const {
 }
 
 bool Properties::load(const char* path, bool equalsForm) {
+  if (path == nullptr) return true;
   File f(fopen(path, "re"));
   if (!f) return true;
   LineReader reader(f.get());
@@ -182,6 +185,7 @@ bool Properties::load(const char* path, bool equalsForm) {
 }
 
 bool Properties::merge(const char* source, const char* destination) {
+  if (source == nullptr || destination == nullptr) return false;
   for (Entry* e = head_; e != nullptr; e = e->next) e->seen = false;
 
   // The whole source first: the destination is truncated only once the source
@@ -222,8 +226,10 @@ bool Properties::merge(const char* source, const char* destination) {
       }
     }
   }
+  // An older entry shadowed by a newer one of the same key is not appended:
+  // as the last line of the file it would win over the current value.
   for (const Entry* e = head_; e != nullptr; e = e->next) {
-    if (!e->seen) out.append(e->key).append(": ").append(e->value).push_back('\n');
+    if (!e->seen && find(e->key) == e) out.append(e->key).append(": ").append(e->value).push_back('\n');
   }
 
   File dst(fopen(destination, "we"));
@@ -248,6 +254,14 @@ Properties* Properties::diff(const Properties& other) const {
     if (theirs == nullptr || strcmp(theirs, e->value) != 0) result->setProperty(e->key, e->value, -1);
   }
   return result.release();
+}
+
+Attributes* Properties::getProperties() const {
+  auto attrs = std::make_unique<Attributes>();
+  // Appended, so the attributes run in this set's order and a name that
+  // occurs twice finds the same (newest) value in both.
+  for (const Entry* e = head_; e != nullptr; e = e->next) attrs->appendAttribute(e->key, new Any(e->value));
+  return attrs.release();
 }
 
 void Properties::logProperties(const char* label) const {

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "foundation/log.h"
+#include "model/any.h"
+#include "model/attributes.h"
 #include "testing/test_util.h"
 
 namespace {
@@ -278,6 +280,28 @@ TEST(PropertiesTest, CopyReversesAndDiffFindsChanges) {
   EXPECT_EQ(keys(*back), (std::vector<std::string>{"b=two@-1", "z=9@-1"}));
 }
 
+TEST(PropertiesTest, GetPropertiesGivesTextAttributesInListOrder) {
+  orvtest::TempDir tmp;
+  orvtest::writeFile(tmp.file("p"), "a: 1\nempty:\nb: two words \na: 3\n");
+  Properties p;
+  ASSERT_TRUE(p.load(tmp.file("p").c_str()));
+  std::unique_ptr<Attributes> attrs(p.getProperties());
+  ASSERT_NE(attrs, nullptr);
+  std::vector<std::string> got;
+  for (const Attributes::AttrList* a = attrs->first(); a != nullptr; a = a->getNext()) {
+    const Any* v = a->getValue();
+    ASSERT_NE(v, nullptr);
+    EXPECT_TRUE(v->isString()) << a->getName();
+    got.push_back(std::string(a->getName()) + "=" + (v->getString() ? v->getString() : "(null)"));
+  }
+  EXPECT_EQ(got, (std::vector<std::string>{"a=3", "b=two words ", "empty=", "a=1"}));
+  EXPECT_STREQ(attrs->getStringAttribute("a"), "3");  // the same value the set gives
+
+  Properties none;
+  std::unique_ptr<Attributes> empty(none.getProperties());
+  EXPECT_EQ(empty->size(), 0);
+}
+
 TEST(PropertiesTest, LogPropertiesListsEntriesInListOrder) {
   Properties p;
   p.setProperty("a", "1", 1);
@@ -327,6 +351,24 @@ TEST(PropertiesTest, MergeRewritesChangedValuesAndAppendsNewKeys) {
     ASSERT_TRUE(p.merge(dst.c_str(), dst.c_str()));
     EXPECT_EQ(orvtest::readFile(dst), want);
   }
+}
+
+// A set loaded from a file with a duplicate key holds the older value too;
+// merging must not append it, where it would win on the next load.
+TEST(PropertiesTest, MergeNeverAppendsAShadowedDuplicate) {
+  orvtest::TempDir tmp;
+  const std::string src = tmp.file("src");
+  orvtest::writeFile(src, "a: 1\na: 2\n");
+  Properties p;
+  ASSERT_TRUE(p.load(src.c_str()));
+  p.setProperty("b", "old", -1);
+  p.setProperty("b", "new", -1);
+  ASSERT_TRUE(p.merge(src.c_str(), src.c_str()));
+  EXPECT_EQ(orvtest::readFile(src), "a: 2\na: 2\nb: new\n");
+  Properties back;
+  ASSERT_TRUE(back.load(src.c_str()));
+  EXPECT_STREQ(back.getProperty("a"), "2");
+  EXPECT_STREQ(back.getProperty("b"), "new");
 }
 
 TEST(PropertiesTest, MergeFailuresLeaveTheDestinationAlone) {

@@ -16,6 +16,7 @@
 
 #include "foundation/log.h"
 #include "foundation/properties.h"
+#include "model/attributes.h"
 
 std::atomic<bool> _upgrade_certs{false};
 std::atomic<int> _ft_listen_queue_size{25};
@@ -120,6 +121,11 @@ void refreshOrvanexSettings(const Properties& props) {
 }
 
 extern "C" Properties* s_getOrvanexProperties() { return current().get(); }
+
+extern "C" Attributes* s_getAllProperties() {
+  auto props = current();
+  return props != nullptr ? props->getProperties() : new Attributes();
+}
 
 extern "C" void s_setOrvanexPropertiesPath(const char* path) {
   std::lock_guard<std::mutex> reload(_reloadMutex);

@@ -7,12 +7,14 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "foundation/log.h"
 #include "foundation/properties.h"
+#include "model/attributes.h"
 #include "testing/test_util.h"
 
 namespace {
@@ -201,6 +203,10 @@ TEST_F(SettingsTest, TypedAccessorsFallBackToDefaults) {
   EXPECT_EQ(s_getDoubleProperty("d", 0), 2.5);
   EXPECT_EQ(s_getDoubleProperty("s", 7.5), 7.5);
 
+  std::unique_ptr<Attributes> all(s_getAllProperties());
+  EXPECT_EQ(all->size(), 6);
+  EXPECT_STREQ(all->getStringAttribute("l"), "ERROR");
+
   char* s = s_getStringProperty("s", "def");
   EXPECT_STREQ(s, "text ");
   s_freeStringProperty(s);
@@ -224,6 +230,9 @@ TEST(SettingsNoSetTest, EveryReaderGivesItsDefaultBeforeTheFirstLoad) {
                   s_getDoubleProperty("k", 1.5) == 1.5 && s != nullptr && strcmp(s, "d") == 0 &&
                   s_getStringProperty("k", nullptr) == nullptr && !s_readCpuAffinity(&set) && CPU_ISSET(3, &set) &&
                   s_testOrvanexProperties(true, nullptr);  // no path: nothing to do
+        Attributes* all = s_getAllProperties();
+        ok = ok && all != nullptr && all->size() == 0;
+        delete all;
         _exit(ok ? 0 : 1);
       },
       testing::ExitedWithCode(0), testing::_);

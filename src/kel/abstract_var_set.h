@@ -13,6 +13,7 @@
 
 class Any;
 class Attributes;
+class VarSet;
 
 class AbstractVarSet : public Translatable {
  public:
@@ -20,6 +21,10 @@ class AbstractVarSet : public Translatable {
   enum : int { kBlockScope = 1, kFunctionScope = 2 };
 
   [[nodiscard]] AbstractVarSet* parent() const { return static_cast<AbstractVarSet*>(parent_.getTarget()); }
+  // This set as the concrete VarSet, or null for another implementation
+  // (lookups take the VarSet's direct path without a dynamic_cast).
+  // Defined in var_set.h.
+  [[nodiscard]] inline VarSet* asVarSet();
   void setParent(AbstractVarSet* parent) { parent_.set(parent); }
   [[nodiscard]] int scopeKind() const { return scopeKind_; }
   void setScopeKind(int kind) { scopeKind_ = kind; }
@@ -50,6 +55,23 @@ class AbstractVarSet : public Translatable {
   // A null-terminated array of new copies of this set's own names, most
   // recent first (release each with free, then the array with delete[]).
   [[nodiscard]] virtual char** getLocalVariables() = 0;
+
+  // The interpreter's forms of get and set, which copy and move values in
+  // place instead of allocating: `readVariable` copies the variable's value
+  // into `out` (0), or else a reference to the named sub-set (0), or gives
+  // 46; `assignValue` is set(name, value) taking the value over by moving
+  // it (false when no set of the chain has the name, or it is read-only).
+  [[nodiscard]] virtual int readVariable(const char* name, Any& out);
+  [[nodiscard]] virtual bool assignValue(const char* name, Any& value);
+
+  // The object protocol: a copy of get(name), else a reference to
+  // getSubSet(name), else 46; set(name, value), false giving 46.
+  int getField(Parser* parser, Any** result, const char* name) const override;
+  int setField(Parser* parser, const char* name, Any* value) override;
+  int callMemberFn(Parser* parser, Any** result, Translatable* self, const char* name, Any** args) override;
+
+ protected:
+  bool isVarSet_ = false;
 
  private:
   ObjRef parent_;

@@ -39,6 +39,14 @@ class Function : public Translatable {
   // "<name> (<file>:<line>:<column>)".
   [[nodiscard]] std::string text() const;
   char* toString(Parser* parser) override;
+  // Runs the body in a new function scope whose parent is the caller's
+  // current scope, the parameters bound to copies of the arguments (extra
+  // arguments ignored, missing ones left undefined); the result is the value
+  // of the last `return` that ran (undefined without one). 108 when the
+  // body fails, with the body's error stored.
+  int call(Parser* parser, const Location* location, Any** args, Any** result) override;
+  // "name": the name or "<anonymous>"; "length": the parameter count.
+  int getField(Parser* parser, Any** result, const char* name) const override;
   int getObjectID() const override { return kObjectId; }
   const char* getTypeOf(Parser*) const override { return "function"; }
 

@@ -66,6 +66,8 @@ Location Parser::locationOf(const Token& token) const {
 
 Location Parser::here() const { return locationOf(*cur_); }
 
+Location Parser::locate(Pos at) const { return Location(sourceName_, at.line, at.column == 0 ? 1 : at.column); }
+
 std::unique_ptr<Location> Token::getLocation(const Parser& parser) const {
   return std::make_unique<Location>(parser.sourceName(), line, column == 0 ? 1 : column);
 }

@@ -6,7 +6,9 @@
 // times. A Parser is used by one thread at a time.
 #pragma once
 
+#include <chrono>
 #include <cstdarg>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -27,6 +29,7 @@ class LabelList;
 class OutputStmt;
 class Principal;
 class StmtAstNode;
+class Translatable;
 class StmtListAstNode;
 
 class Parser {
@@ -36,7 +39,7 @@ class Parser {
   // syntax error kNestingMessage instead of a stack overflow. The figures
   // leave room on a 1 MB thread stack, also in sanitizer builds.
   static constexpr int kMaxNesting = 200;
-  static constexpr int kMaxTreeHeight = 2000;
+  static constexpr int kMaxTreeHeight = 1000;
   static constexpr const char* kNestingMessage = "Expression or statement nested too deeply";
 
   // Directory error code of every syntax error ("Syntax Error").
@@ -89,6 +92,8 @@ class Parser {
   // Reports a run-time error of `type` whose message is the directory
   // error text of `code`, with a traceback starting at `node`.
   void throwErrorCode(const AstNode* node, int type, int code);
+  // The same with the traceback starting at `location`.
+  void throwErrorAt(const Location& location, int type, int code);
   // Stores a copy of `error` (unless one is stored) and sets the flag.
   void throwError(const Error& error);
   // Discards the stored error; the error flag stays as it is.
@@ -142,6 +147,100 @@ class Parser {
   [[nodiscard]] const Any* switchValue() const { return switchValue_.get(); }
   void setSwitchValue(std::unique_ptr<Any> value);
 
+  // ---- scopes (the interpreter's variable-set discipline)
+  // A new VarSet of scope kind `kind` (1 block, 2 function) whose parent is
+  // the current scope becomes the current scope.
+  void push(int kind);
+  // The current scope's parent becomes current, unless the current scope is
+  // the root.
+  void pop();
+  // Pops until the root is current.
+  void popAll();
+  // Defines `name` with `value` (taken over, also on failure): kind 1
+  // (`let`) in the current scope; otherwise (`var`) in the nearest scope of
+  // kind 2. 0, 113 when no scope of kind 2 is found, or 46 when the set is
+  // read-only.
+  [[nodiscard]] int define(const char* name, Any* value, int kind);
+  // The same moving `value` in place.
+  [[nodiscard]] int defineValue(const char* name, Any& value, int kind);
+
+  // ---- the prototype registry (process-wide; see prototype_registry.h)
+  static void registerObject(int objectID, const char* name, Translatable* prototype, bool isAlias);
+  static void registerAlias(const char* existingName, const char* aliasName, Translatable* prototype);
+  static void registerMembers(const char* name, const int* memberIndexes);
+  [[nodiscard]] static Translatable* findPrototype(int objectID);
+  [[nodiscard]] static Translatable* findPrototype(const Translatable* object);
+  [[nodiscard]] static const char* findObjectName(int objectID);
+  [[nodiscard]] static Any* findPrototypeByName(const char* name);
+  [[nodiscard]] static bool isFunctionOf(const Translatable* object, const char* name);
+  static void unregisterAll();
+  // Makes a new object of the registered class `className` through its
+  // prototype's construct: 0, 51 ("Class not found") or the prototype's code.
+  [[nodiscard]] int constructObject(Any** result, const char* className, Any** args);
+  // The plain value of `value`: a reference to an Assignable is read (null
+  // when the read fails); anything else is copied. A new Any (caller owns).
+  [[nodiscard]] Any* purifyAssignable(const Any* value);
+  // The root variable set every execution starts from (see root_var_set.h).
+  [[nodiscard]] static ObjRef buildRootVarSet();
+
+  // ---- execution limits
+  // None of these is set by default: a script may then loop and run for as
+  // long as it likes. An embedding that must keep its thread sets a step
+  // budget or a deadline; past it the execution fails with RangeError 13
+  // ("Timeout"). Steps are loop iterations, function calls and units of
+  // work of long-running built-ins.
+  static constexpr int kDefaultMaxCallDepth = 1000;
+  static constexpr int kTimeoutCode = 13;
+  static constexpr int kResourceCode = 39;
+  // 0 switches the budget off. The count restarts at every setStepBudget.
+  void setStepBudget(long long steps) {
+    stepBudget_ = steps;
+    stepsLeft_ = steps;
+    limitHit_ = false;
+    updateLimited();
+  }
+  [[nodiscard]] long long stepsUsed() const { return stepBudget_ > 0 ? stepBudget_ - stepsLeft_ : 0; }
+  void setDeadline(std::chrono::steady_clock::time_point deadline) {
+    deadline_ = deadline;
+    hasDeadline_ = true;
+    limitHit_ = false;
+    clockTick_ = 63;  // the first charge reads the clock
+    updateLimited();
+  }
+  void clearDeadline() {
+    hasDeadline_ = false;
+    updateLimited();
+  }
+  // Kel function calls nested deeper than this (or running the thread's
+  // stack low) fail with RangeError 39 instead of overflowing the stack.
+  void setMaxCallDepth(int depth) { maxCallDepth_ = depth > 0 ? depth : 1; }
+  [[nodiscard]] int maxCallDepth() const { return maxCallDepth_; }
+  [[nodiscard]] int callDepth() const { return callDepth_; }
+  // Largest text (bytes) and array (elements) a script may build; larger
+  // results fail with RangeError 39 instead of exhausting memory.
+  void setMaxTextLength(size_t bytes) { maxTextLength_ = bytes; }
+  [[nodiscard]] size_t maxTextLength() const { return maxTextLength_; }
+  void setMaxArrayLength(int elements) { maxArrayLength_ = elements; }
+  [[nodiscard]] int maxArrayLength() const { return maxArrayLength_; }
+  // Charges `steps` against the budget and checks the deadline; false (with
+  // the error stored, reported at `node` or the current token) once either
+  // is exhausted. Cheap when no limit is set.
+  [[nodiscard]] bool charge(const AstNode* node, long long steps = 1) {
+    return !limited_ || chargeSlow(node, steps);
+  }
+  // Entering and leaving a kel function call: false (error stored) past the
+  // call-depth bound or when the stack runs low.
+  [[nodiscard]] bool enterCall(const Location& location);
+  void leaveCall() { --callDepth_; }
+  // True while the thread's stack has room for another level of
+  // evaluation; otherwise stores RangeError 39 at `node` and is false.
+  [[nodiscard]] bool stackRoom(const AstNode* node) {
+    char here;
+    return &here > stackLimit_ || stackExhausted(node);
+  }
+  // Sets the stack bound of the running thread (done by each execution).
+  void prepareStackLimit();
+
   // Pretty-print state of value texts (see the data model's text forms).
   [[nodiscard]] bool prettyPrint() const { return prettyPrint_; }
   void setPrettyPrint(bool on) { prettyPrint_ = on; }
@@ -152,6 +251,20 @@ class Parser {
   // is stored; never leaves the parser.
   struct Abort {};
   class DepthGuard;
+
+  // A token's position; the recursive descent keeps these small values on
+  // its frames and makes a Location only where it builds a node.
+  struct Pos {
+    int line;
+    int column;
+  };
+  [[nodiscard]] Pos pos() const { return Pos{cur_->line, cur_->column}; }
+  [[nodiscard]] Location locate(Pos at) const;
+  // Builds a node located at `at` and checks the height of its tree. Kept
+  // out of line so that the Location lives on this frame, not on every
+  // frame of the recursion.
+  template <class Node, class... Args>
+  [[gnu::noinline]] std::unique_ptr<Node> make(Pos at, Args&&... args);
 
   // ---- token window
   void advance();
@@ -239,4 +352,20 @@ class Parser {
   int depth_ = 0;
   bool prettyPrint_ = false;
   int indent_ = 0;
+
+  bool chargeSlow(const AstNode* node, long long steps, const Location* at = nullptr);
+  bool stackExhausted(const AstNode* node);
+  void updateLimited() { limited_ = stepBudget_ > 0 || hasDeadline_; }
+  bool limited_ = false;
+  bool limitHit_ = false;
+  long long stepBudget_ = 0;
+  long long stepsLeft_ = 0;
+  bool hasDeadline_ = false;
+  std::chrono::steady_clock::time_point deadline_{};
+  unsigned clockTick_ = 0;
+  int maxCallDepth_ = kDefaultMaxCallDepth;
+  int callDepth_ = 0;
+  size_t maxTextLength_ = size_t{1} << 30;
+  int maxArrayLength_ = 1 << 24;
+  const char* stackLimit_ = nullptr;
 };

@@ -14,25 +14,15 @@ std::unique_ptr<ExprAstNode> Parser::requireOperand(std::unique_ptr<ExprAstNode>
   return node;
 }
 
-namespace {
-
-template <class Node>
-std::unique_ptr<ExprAstNode> binary(const Location& at, std::unique_ptr<ExprAstNode> left,
-                                    std::unique_ptr<ExprAstNode> right, int op) {
-  return std::make_unique<Node>(at, std::move(left), std::move(right), op);
-}
-
-}  // namespace
-
 std::unique_ptr<ExprAstNode> Parser::parseAssignment() {
   DepthGuard guard(this);
   auto target = parseConditional();
   if (!target) return nullptr;
-  Location at = here();
+  Pos at = pos();
   if (cur_->isPunct('=') && !next_->isPunct('=')) {
     advance();
     auto value = requireOperand(parseAssignment());
-    return checked<ExprAstNode>(std::make_unique<AssignmentExprAstNode>(at, std::move(target), std::move(value)));
+    return (make<AssignmentExprAstNode>(at, std::move(target), std::move(value)));
   }
   // Compound assignment: a op= b is a = a op b, the operator node sharing
   // the target as its left operand.
@@ -52,11 +42,11 @@ std::unique_ptr<ExprAstNode> Parser::parseAssignment() {
       auto right = requireOperand(parseAssignment());
       std::unique_ptr<ExprAstNode> value;
       if (op == OP_ADD || op == OP_SUB) {
-        value = std::make_unique<AddAstNode>(at, target.get(), std::move(right), op);
+        value = make<AddAstNode>(at, target.get(), std::move(right), op);
       } else {
-        value = std::make_unique<MulAstNode>(at, target.get(), std::move(right), op);
+        value = make<MulAstNode>(at, target.get(), std::move(right), op);
       }
-      return checked<ExprAstNode>(std::make_unique<AssignmentExprAstNode>(at, std::move(target), std::move(value)));
+      return (make<AssignmentExprAstNode>(at, std::move(target), std::move(value)));
     }
   }
   return target;
@@ -66,22 +56,21 @@ std::unique_ptr<ExprAstNode> Parser::parseConditional() {
   DepthGuard guard(this);
   auto condition = parseLogicalOr();
   if (!condition || !cur_->isPunct('?')) return condition;
-  Location at = here();
+  Pos at = pos();
   advance();
   auto thenExpr = requireOperand(parseConditional());
   expectPunct(':', "Expected ':' in conditional expression");
   auto elseExpr = requireOperand(parseAssignment());
-  return checked<ExprAstNode>(std::make_unique<ConditionalExpressionAstNode>(
-      at, std::move(condition), std::move(thenExpr), std::move(elseExpr)));
+  return make<ConditionalExpressionAstNode>(at, std::move(condition), std::move(thenExpr), std::move(elseExpr));
 }
 
 std::unique_ptr<ExprAstNode> Parser::parseLogicalOr() {
   auto left = parseLogicalAnd();
   while (left && cur_->isPunct('|') && next_->isPunct('|')) {
-    Location at = here();
+    Pos at = pos();
     advance();
     advance();
-    left = checked(binary<LogicalOrAstNode>(at, std::move(left), requireOperand(parseLogicalAnd()), OP_NONE));
+    left = (make<LogicalOrAstNode>(at, std::move(left), requireOperand(parseLogicalAnd()), OP_NONE));
   }
   return left;
 }
@@ -89,10 +78,10 @@ std::unique_ptr<ExprAstNode> Parser::parseLogicalOr() {
 std::unique_ptr<ExprAstNode> Parser::parseLogicalAnd() {
   auto left = parseBitwiseOr();
   while (left && cur_->isPunct('&') && next_->isPunct('&')) {
-    Location at = here();
+    Pos at = pos();
     advance();
     advance();
-    left = checked(binary<LogicalAndAstNode>(at, std::move(left), requireOperand(parseBitwiseOr()), OP_NONE));
+    left = (make<LogicalAndAstNode>(at, std::move(left), requireOperand(parseBitwiseOr()), OP_NONE));
   }
   return left;
 }
@@ -100,9 +89,9 @@ std::unique_ptr<ExprAstNode> Parser::parseLogicalAnd() {
 std::unique_ptr<ExprAstNode> Parser::parseBitwiseOr() {
   auto left = parseBitwiseXor();
   while (left && cur_->isPunct('|') && !next_->isPunct('|')) {
-    Location at = here();
+    Pos at = pos();
     advance();
-    left = checked(binary<BitwiseOrAstNode>(at, std::move(left), requireOperand(parseBitwiseXor()), OP_BIT_OR));
+    left = (make<BitwiseOrAstNode>(at, std::move(left), requireOperand(parseBitwiseXor()), OP_BIT_OR));
   }
   return left;
 }
@@ -110,9 +99,9 @@ std::unique_ptr<ExprAstNode> Parser::parseBitwiseOr() {
 std::unique_ptr<ExprAstNode> Parser::parseBitwiseXor() {
   auto left = parseBitwiseAnd();
   while (left && cur_->isPunct('^')) {
-    Location at = here();
+    Pos at = pos();
     advance();
-    left = checked(binary<BitwiseXorAstNode>(at, std::move(left), requireOperand(parseBitwiseAnd()), OP_BIT_XOR));
+    left = (make<BitwiseXorAstNode>(at, std::move(left), requireOperand(parseBitwiseAnd()), OP_BIT_XOR));
   }
   return left;
 }
@@ -120,9 +109,9 @@ std::unique_ptr<ExprAstNode> Parser::parseBitwiseXor() {
 std::unique_ptr<ExprAstNode> Parser::parseBitwiseAnd() {
   auto left = parseEquality();
   while (left && cur_->isPunct('&') && !next_->isPunct('&')) {
-    Location at = here();
+    Pos at = pos();
     advance();
-    left = checked(binary<BitwiseAndAstNode>(at, std::move(left), requireOperand(parseEquality()), OP_BIT_AND));
+    left = (make<BitwiseAndAstNode>(at, std::move(left), requireOperand(parseEquality()), OP_BIT_AND));
   }
   return left;
 }
@@ -130,14 +119,14 @@ std::unique_ptr<ExprAstNode> Parser::parseBitwiseAnd() {
 std::unique_ptr<ExprAstNode> Parser::parseEquality() {
   auto left = parseRelational();
   while (left && (cur_->isPunct('=') || cur_->isPunct('!')) && next_->isPunct('=')) {
-    Location at = here();
+    Pos at = pos();
     bool negated = cur_->isPunct('!');
     bool strict = after_->isPunct('=');
     int op = strict ? (negated ? OP_STRICT_NE : OP_STRICT_EQ) : (negated ? OP_NE : OP_EQ);
     advance();
     advance();
     if (strict) advance();
-    left = checked(binary<EqualsAstNode>(at, std::move(left), requireOperand(parseRelational()), op));
+    left = (make<EqualsAstNode>(at, std::move(left), requireOperand(parseRelational()), op));
   }
   return left;
 }
@@ -146,10 +135,10 @@ std::unique_ptr<ExprAstNode> Parser::parseRelational() {
   if (cur_->type == Token::KEYWORD_TYPEOF) {
     // typeof binds looser than arithmetic: typeof a + b is typeof (a + b).
     DepthGuard guard(this);
-    Location at = here();
+    Pos at = pos();
     advance();
     auto operand = requireOperand(parseRelational());
-    return checked<ExprAstNode>(std::make_unique<TypeofAstNode>(at, std::move(operand)));
+    return (make<TypeofAstNode>(at, std::move(operand)));
   }
   auto left = parseShift();
   while (left) {
@@ -161,10 +150,10 @@ std::unique_ptr<ExprAstNode> Parser::parseRelational() {
     } else {
       break;
     }
-    Location at = here();
+    Pos at = pos();
     advance();
     if (op == OP_LE || op == OP_GE) advance();
-    left = checked(binary<CompareAstNode>(at, std::move(left), requireOperand(parseShift()), op));
+    left = (make<CompareAstNode>(at, std::move(left), requireOperand(parseShift()), op));
   }
   return left;
 }
@@ -180,11 +169,11 @@ std::unique_ptr<ExprAstNode> Parser::parseShift() {
     } else {
       break;
     }
-    Location at = here();
+    Pos at = pos();
     advance();
     advance();
     if (op == OP_USHR) advance();
-    left = checked(binary<ShiftAstNode>(at, std::move(left), requireOperand(parseAdditive()), op));
+    left = (make<ShiftAstNode>(at, std::move(left), requireOperand(parseAdditive()), op));
   }
   return left;
 }
@@ -192,10 +181,10 @@ std::unique_ptr<ExprAstNode> Parser::parseShift() {
 std::unique_ptr<ExprAstNode> Parser::parseAdditive() {
   auto left = parseMultiplicative();
   while (left && (cur_->isPunct('+') || cur_->isPunct('-')) && !next_->isPunct('=')) {
-    Location at = here();
+    Pos at = pos();
     int op = cur_->isPunct('+') ? OP_ADD : OP_SUB;
     advance();
-    left = checked(binary<AddAstNode>(at, std::move(left), requireOperand(parseMultiplicative()), op));
+    left = (make<AddAstNode>(at, std::move(left), requireOperand(parseMultiplicative()), op));
   }
   return left;
 }
@@ -203,16 +192,16 @@ std::unique_ptr<ExprAstNode> Parser::parseAdditive() {
 std::unique_ptr<ExprAstNode> Parser::parseMultiplicative() {
   auto left = parseUnary();
   while (left && (cur_->isPunct('*') || cur_->isPunct('/') || cur_->isPunct('%')) && !next_->isPunct('=')) {
-    Location at = here();
+    Pos at = pos();
     int op = cur_->isPunct('*') ? OP_MUL : cur_->isPunct('/') ? OP_DIV : OP_MOD;
     advance();
-    left = checked(binary<MulAstNode>(at, std::move(left), requireOperand(parseUnary()), op));
+    left = (make<MulAstNode>(at, std::move(left), requireOperand(parseUnary()), op));
   }
   return left;
 }
 
 std::unique_ptr<ExprAstNode> Parser::parseUnary() {
-  Location at = here();
+  Pos at = pos();
   // ++ and -- are two adjacent characters; "+ +" is a plus that builds nothing.
   enum { kNone, kIncrement, kDecrement, kPlus, kMinus, kNot, kBitNot } prefix = kNone;
   if (cur_->isPunct('+') && next_->isPunct('+') && !next_->spaceBefore) {
@@ -237,25 +226,25 @@ std::unique_ptr<ExprAstNode> Parser::parseUnary() {
     return nullptr;
   }
   if (cur_->isPunct('+') && next_->isPunct('+') && !next_->spaceBefore) {
-    Location post = here();
+    Pos post = pos();
     advance();
     advance();
-    operand = checked<ExprAstNode>(std::make_unique<IncrementAstNode>(post, std::move(operand), 0));
+    operand = (make<IncrementAstNode>(post, std::move(operand), 0));
   } else if (cur_->isPunct('-') && next_->isPunct('-') && !next_->spaceBefore) {
-    Location post = here();
+    Pos post = pos();
     advance();
     advance();
-    operand = checked<ExprAstNode>(std::make_unique<DecrementAstNode>(post, std::move(operand), 0));
+    operand = (make<DecrementAstNode>(post, std::move(operand), 0));
   }
   std::unique_ptr<ExprAstNode> node;
   switch (prefix) {
     case kNone:
     case kPlus: return operand;
-    case kIncrement: node = std::make_unique<IncrementAstNode>(at, std::move(operand), 1); break;
-    case kDecrement: node = std::make_unique<DecrementAstNode>(at, std::move(operand), 1); break;
-    case kMinus: node = std::make_unique<NegativeAstNode>(at, std::move(operand)); break;
-    case kNot: node = std::make_unique<BooleanNotAstNode>(at, std::move(operand)); break;
-    case kBitNot: node = std::make_unique<BitwiseNotAstNode>(at, std::move(operand)); break;
+    case kIncrement: node = make<IncrementAstNode>(at, std::move(operand), 1); break;
+    case kDecrement: node = make<DecrementAstNode>(at, std::move(operand), 1); break;
+    case kMinus: node = make<NegativeAstNode>(at, std::move(operand)); break;
+    case kNot: node = make<BooleanNotAstNode>(at, std::move(operand)); break;
+    case kBitNot: node = make<BitwiseNotAstNode>(at, std::move(operand)); break;
   }
   return checked(std::move(node));
 }
@@ -265,7 +254,7 @@ std::unique_ptr<ExprAstNode> Parser::parsePostfix() {
   if (!expr) return nullptr;
   bool first = true;
   for (;; first = false) {
-    Location at = here();
+    Pos at = pos();
     if (cur_->isPunct('.')) {
       if (!first && next_->type == Token::IDENT && after_->isPunct('(')) {
         // a.b.c(...): the method c called on a.b.
@@ -273,14 +262,14 @@ std::unique_ptr<ExprAstNode> Parser::parsePostfix() {
         advance();
         advance();
         auto args = parseArguments();
-        auto call = std::make_unique<FnCallAstNode>(at, std::move(expr), std::move(args));
+        auto call = make<FnCallAstNode>(at, std::move(expr), std::move(args));
         call->setMemberName(std::move(name));
         expr = checked<ExprAstNode>(std::move(call));
         continue;
       }
       advance();
       auto member = requireOperand(parsePrimary());
-      expr = checked<ExprAstNode>(std::make_unique<MemberDerefAstNode>(at, std::move(expr), std::move(member)));
+      expr = (make<MemberDerefAstNode>(at, std::move(expr), std::move(member)));
     } else if (cur_->isPunct('[')) {
       ExprList indexes;
       while (cur_->isPunct('[')) {
@@ -288,10 +277,10 @@ std::unique_ptr<ExprAstNode> Parser::parsePostfix() {
         indexes.push_back(requireOperand(parseAssignment()));
         expectPunct(']', "']' expected");
       }
-      expr = checked<ExprAstNode>(std::make_unique<ArrayDerefAstNode>(at, std::move(expr), std::move(indexes)));
+      expr = (make<ArrayDerefAstNode>(at, std::move(expr), std::move(indexes)));
     } else if (cur_->isPunct('(')) {
       auto args = parseArguments();
-      expr = checked<ExprAstNode>(std::make_unique<FnCallAstNode>(at, std::move(expr), std::move(args)));
+      expr = (make<FnCallAstNode>(at, std::move(expr), std::move(args)));
     } else {
       return expr;
     }
@@ -299,7 +288,7 @@ std::unique_ptr<ExprAstNode> Parser::parsePostfix() {
 }
 
 std::unique_ptr<ExprAstNode> Parser::parseNew() {
-  Location at = here();
+  Pos at = pos();
   advance();
   if (cur_->type != Token::IDENT) fail("Expected class name after 'new'");
   std::string className = cur_->textValue();
@@ -311,7 +300,7 @@ std::unique_ptr<ExprAstNode> Parser::parseNew() {
     advance();
   }
   if (!cur_->isPunct('(')) fail("Expected '(' after 'new <className>'");
-  auto call = std::make_unique<FnCallAstNode>(at, nullptr, parseArguments());
+  auto call = make<FnCallAstNode>(at, nullptr, parseArguments());
   call->setNew(std::move(className));
   return checked<ExprAstNode>(std::move(call));
 }
@@ -339,7 +328,7 @@ ExprList Parser::parseArguments() {
 }
 
 std::unique_ptr<ExprAstNode> Parser::parsePrimary() {
-  Location at = here();
+  Pos at = pos();
   switch (cur_->type) {
     case Token::LITERAL_NULL:
     case Token::LITERAL_UNDEFINED:
@@ -350,12 +339,12 @@ std::unique_ptr<ExprAstNode> Parser::parsePrimary() {
     case Token::BOOL:
     case Token::STRING:
     case Token::REGEX: {
-      auto node = std::make_unique<LiteralAstNode>(at, *cur_);
+      auto node = make<LiteralAstNode>(at, *cur_);
       advance();
       return node;
     }
     case Token::IDENT: {
-      auto node = std::make_unique<IdentAstNode>(at, cur_->textValue());
+      auto node = make<IdentAstNode>(at, cur_->textValue());
       advance();
       return node;
     }
@@ -363,9 +352,9 @@ std::unique_ptr<ExprAstNode> Parser::parsePrimary() {
       advance();
       auto* function = new Function();
       ObjRef keep(function);  // owns the function while its body is read
-      function->setLocation(at);
+      function->setLocation(locate(at));
       parseFunctionRest(function);
-      return checked<ExprAstNode>(std::make_unique<ObjectAstNode>(at, function));
+      return (make<ObjectAstNode>(at, function));
     }
     case Token::PUNCT:
       if (cur_->isPunct('(')) {
@@ -383,9 +372,9 @@ std::unique_ptr<ExprAstNode> Parser::parsePrimary() {
 }
 
 std::unique_ptr<ExprAstNode> Parser::parseObjectLiteral() {
-  Location at = here();
+  Pos at = pos();
   expectPunct('{', "Expected '{' to start object");
-  auto node = std::make_unique<ObjectFactoryAstNode>(at, ObjectFactoryAstNode::kObject);
+  auto node = make<ObjectFactoryAstNode>(at, ObjectFactoryAstNode::kObject);
   if (cur_->isPunct('}')) {
     advance();
     return node;
@@ -410,9 +399,9 @@ std::unique_ptr<ExprAstNode> Parser::parseObjectLiteral() {
 }
 
 std::unique_ptr<ExprAstNode> Parser::parseArrayLiteral() {
-  Location at = here();
+  Pos at = pos();
   expectPunct('[', "Expected '[' to start array");
-  auto node = std::make_unique<ObjectFactoryAstNode>(at, ObjectFactoryAstNode::kArray);
+  auto node = make<ObjectFactoryAstNode>(at, ObjectFactoryAstNode::kArray);
   if (cur_->isPunct(']')) {
     advance();
     return node;
@@ -446,9 +435,9 @@ void Parser::parseFunctionRest(Function* function) {
     }
   }
   expectPunct(')', "Expected ')' after arguments");
-  Location bodyAt = here();
+  Pos bodyAt = pos();
   expectPunct('{', "Expected '{' to start body of function after arguments");
-  auto body = std::make_unique<StmtListAstNode>(bodyAt, 0);
+  auto body = make<StmtListAstNode>(bodyAt, 0);
   parseStatements(body.get());
   expectPunct('}', "Expected '}' to terminate body of function");
   function->setBody(checked(std::move(body)));

@@ -34,3 +34,8 @@ bool Parser::guarded(Body body) {
   }
   return !errorFlag_;
 }
+
+template <class Node, class... Args>
+std::unique_ptr<Node> Parser::make(Pos at, Args&&... args) {
+  return checked(std::make_unique<Node>(locate(at), std::forward<Args>(args)...));
+}

@@ -77,11 +77,10 @@ Any* Parser::parseJsonValue(bool* present) {
 
 Any* Parser::parseJsonObject() {
   DepthGuard guard(this);
-  Location at = here();
-  advance();  // {
   auto* map = new Attributes();
   std::unique_ptr<Any> holder(new Any(new ObjRef(map)));
-  map->setLocation(&at);
+  map->setLocation(std::make_unique<Location>(here()).get());  // on the heap: this frame recurses
+  advance();  // {
   if (cur_->isPunct('}')) {
     advance();
     return holder.release();

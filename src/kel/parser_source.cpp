@@ -1,6 +1,5 @@
 // Sourcing script files: every ".js" file of a directory tree is parsed and
-// executed against a caller's variable set, and executions of the parsed
-// trees (the interpreter fills in what the nodes do).
+// executed against a caller's variable set.
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -18,21 +17,6 @@
 #include "kel/output.h"
 #include "kel/parser.h"
 #include "model/dir_error.h"
-
-int Parser::executeScript(const Principal* principal, AbstractVarSet* varSet) {
-  principal_ = principal;
-  setScopes(varSet);
-  int result = scriptTree_ ? scriptTree_->execute(this) : 0;
-  setScopes(nullptr);
-  return result;
-}
-
-bool Parser::executeExpression(const Principal* principal, AbstractVarSet* varSet, Any** result) {
-  principal_ = principal;
-  setScopes(varSet);
-  if (result != nullptr) *result = nullptr;
-  return expressionTree_ && expressionTree_->evaluate(this, result);
-}
 
 namespace {
 

@@ -146,23 +146,23 @@ std::unique_ptr<StmtAstNode> Parser::parseStatement() {
 void Parser::expectStatementEnd() { expectPunct(';', "Expected ';' to follow statement."); }
 
 std::unique_ptr<StmtAstNode> Parser::parseBlock() {
-  Location at = here();
+  Pos at = pos();
   advance();
-  auto block = std::make_unique<StmtListAstNode>(at, 1);
+  auto block = make<StmtListAstNode>(at, 1);
   parseStatements(block.get());
-  if (!cur_->isPunct('}')) fail("Unmatched '{'", at);
+  if (!cur_->isPunct('}')) fail("Unmatched '{'", locate(at));
   advance();
   return block;
 }
 
 std::unique_ptr<StmtAstNode> Parser::parseDeclaration() {
-  Location at = here();
+  Pos at = pos();
   auto kind = cur_->type == Token::KEYWORD_VAR ? LetOrVarAstNode::kVar : LetOrVarAstNode::kLet;
   advance();
   std::vector<std::unique_ptr<StmtAstNode>> declarations;
   for (;;) {
     if (cur_->type != Token::IDENT) fail("Identifier expected after 'var' or 'let'");
-    Location declAt = here();
+    Pos declAt = pos();
     std::string name = cur_->textValue();
     advance();
     std::unique_ptr<ExprAstNode> value;
@@ -172,7 +172,7 @@ std::unique_ptr<StmtAstNode> Parser::parseDeclaration() {
     } else if (!cur_->isPunct(',') && !cur_->isPunct(';')) {
       fail("'=' operator expected after 'var' or 'let' <identifier>");
     }
-    declarations.push_back(std::make_unique<LetOrVarAstNode>(declAt, std::move(name), std::move(value), kind));
+    declarations.push_back(make<LetOrVarAstNode>(declAt, std::move(name), std::move(value), kind));
     if (cur_->isPunct(',')) {
       advance();
     } else if (cur_->isPunct(';')) {
@@ -183,13 +183,13 @@ std::unique_ptr<StmtAstNode> Parser::parseDeclaration() {
     }
   }
   if (declarations.size() == 1) return std::move(declarations.front());
-  auto list = std::make_unique<StmtListAstNode>(at, 0);
+  auto list = make<StmtListAstNode>(at, 0);
   for (auto& d : declarations) list->add(std::move(d));
   return list;
 }
 
 std::unique_ptr<StmtAstNode> Parser::parseIf() {
-  auto node = std::make_unique<IfStmtAstNode>(here());
+  auto node = make<IfStmtAstNode>(pos());
   advance();
   expectPunct('(', "Expected '(' after 'if' keyword");
   auto condition = parseAssignment();
@@ -215,7 +215,7 @@ std::unique_ptr<StmtAstNode> Parser::parseIf() {
 }
 
 std::unique_ptr<StmtAstNode> Parser::parseDo() {
-  Location at = here();
+  Pos at = pos();
   advance();
   auto body = parseStatement();
   if (cur_->type != Token::KEYWORD_WHILE) fail("Expected 'while' after 'do' <statement>");
@@ -225,37 +225,37 @@ std::unique_ptr<StmtAstNode> Parser::parseDo() {
   if (!condition) fail("Expected expression after 'do ... while ('");
   expectPunct(')', "Expected ')' after 'while ( <expression> '");
   expectPunct(';', "Expected ';' after 'do .. while ( <expression> )'");
-  return std::make_unique<DoWhileStmtAstNode>(at, std::move(condition), std::move(body));
+  return make<DoWhileStmtAstNode>(at, std::move(condition), std::move(body));
 }
 
 std::unique_ptr<StmtAstNode> Parser::parseWhile() {
-  Location at = here();
+  Pos at = pos();
   advance();
   expectPunct('(', "Expected '(' after 'while' keyword");
   auto condition = parseAssignment();
   if (!condition) fail("Expected expression after 'while ('");
   expectPunct(')', "Expected ')' after 'while ( <expression> '");
   auto body = parseStatement();
-  return std::make_unique<WhileStmtAstNode>(at, std::move(condition), std::move(body));
+  return make<WhileStmtAstNode>(at, std::move(condition), std::move(body));
 }
 
 std::unique_ptr<StmtAstNode> Parser::parseSwitch() {
-  Location at = here();
+  Pos at = pos();
   advance();
   expectPunct('(', "Expected '(' after 'switch' keyword");
   auto selector = parseAssignment();
   if (!selector) fail("Expected expression after 'switch ('");
   expectPunct(')', "Expected ')' after 'switch ( <expression> '");
-  Location bodyAt = here();
+  Pos bodyAt = pos();
   expectPunct('{', "Expected '{' to start body of switch statement");
-  auto body = std::make_unique<StmtListAstNode>(bodyAt, 0);
+  auto body = make<StmtListAstNode>(bodyAt, 0);
   parseStatements(body.get());
   expectPunct('}', "Expected '}' to end body of switch statement");
-  return std::make_unique<SwitchStmtAstNode>(at, std::move(selector), std::move(body));
+  return make<SwitchStmtAstNode>(at, std::move(selector), std::move(body));
 }
 
 std::unique_ptr<StmtAstNode> Parser::parseFor() {
-  Location at = here();
+  Pos at = pos();
   advance();
   expectPunct('(', "Expected '(' after 'for' keyword");
   if (cur_->isPunct(';') || cur_->isPunct(')') || cur_->type == Token::END) {
@@ -267,28 +267,28 @@ std::unique_ptr<StmtAstNode> Parser::parseFor() {
   auto final = requireOperand(parseAssignment());
   expectPunct(')', "Expected ')' after 'for ( <expression> ; <condition> ; <final> '");
   auto body = parseStatement();
-  return std::make_unique<ForStmtAstNode>(at, std::move(initial), std::move(condition), std::move(final),
+  return make<ForStmtAstNode>(at, std::move(initial), std::move(condition), std::move(final),
                                           std::move(body));
 }
 
 std::unique_ptr<StmtAstNode> Parser::parseFlow() {
-  Location at = here();
+  Pos at = pos();
   int kind = cur_->type;
   advance();
   expectStatementEnd();
-  return std::make_unique<FlowStmtAstNode>(at, kind);
+  return make<FlowStmtAstNode>(at, kind);
 }
 
 std::unique_ptr<StmtAstNode> Parser::parseReturn() {
-  Location at = here();
+  Pos at = pos();
   advance();
   auto value = requireOperand(parseAssignment());
   expectStatementEnd();
-  return std::make_unique<ReturnStmtAstNode>(at, std::move(value));
+  return make<ReturnStmtAstNode>(at, std::move(value));
 }
 
 std::unique_ptr<StmtAstNode> Parser::parseFunctionStatement() {
-  Location at = here();
+  Pos at = pos();
   advance();
   if (cur_->type != Token::IDENT) fail("function name expected after the 'function' keyword");
   std::string name = cur_->textValue();
@@ -296,19 +296,21 @@ std::unique_ptr<StmtAstNode> Parser::parseFunctionStatement() {
   auto* function = new Function();
   ObjRef keep(function);  // owns the function while its body is read
   function->setName(name);
-  function->setLocation(at);
+  function->setLocation(locate(at));
   parseFunctionRest(function);
   expectStatementEnd();
-  auto value = std::make_unique<ObjectAstNode>(at, function);
-  auto target = std::make_unique<IdentAstNode>(at, name);
-  auto assignment = std::make_unique<AssignmentExprAstNode>(at, std::move(target), std::move(value));
-  return std::make_unique<AssignmentStmtAstNode>(at, std::move(assignment));
+  auto value = make<ObjectAstNode>(at, function);
+  auto target = make<IdentAstNode>(at, name);
+  auto assignment = make<AssignmentExprAstNode>(at, std::move(target), std::move(value));
+  auto statement = make<AssignmentStmtAstNode>(at, std::move(assignment));
+  statement->setDeclaresFunction();
+  return statement;
 }
 
 std::unique_ptr<StmtAstNode> Parser::parseExpressionStatement() {
-  Location at = here();
+  Pos at = pos();
   auto expression = parseAssignment();
   if (!expression) fail("Primary expression expected");
   expectStatementEnd();
-  return std::make_unique<AssignmentStmtAstNode>(at, std::move(expression));
+  return make<AssignmentStmtAstNode>(at, std::move(expression));
 }

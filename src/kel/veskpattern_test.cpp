@@ -131,3 +131,80 @@ TEST(VeskPattern, VeskMatch) {
 }
 
 }  // namespace
+
+#include "kel/veskpattern_prototype.h"
+#include "model/any.h"
+#include "model/obj_ref.h"
+
+namespace {
+
+TEST(VeskPatternPrototype, ConstructAndTest) {
+  VeskPatternPrototype prototype;
+  EXPECT_TRUE(prototype.isPrototype());
+  EXPECT_EQ(prototype.getObjectID(), 9223);
+
+  Any text("a+");
+  Translatable* args[] = {&text, nullptr};
+  Any* made = nullptr;
+  ASSERT_EQ(prototype.construct(nullptr, &made, args), 0);
+  std::unique_ptr<Any> holder(made);
+  auto* pattern = dynamic_cast<VeskPattern*>(made->getRefTarget());
+  ASSERT_NE(pattern, nullptr);
+  EXPECT_EQ(pattern->flags(), 0);
+
+  struct Case {
+    Any* arg;
+    int rc;
+    bool value;
+  };
+  Any whole("aaa"), part("baaa"), number(5);
+  const Case cases[] = {{&whole, 0, true}, {&part, 0, false}, {&number, 49, false}, {nullptr, 48, false}};
+  for (const Case& c : cases) {
+    Any* callArgs[] = {c.arg, nullptr};
+    Any* result = nullptr;
+    EXPECT_EQ(prototype.callMemberFn(nullptr, &result, pattern, "test", callArgs), c.rc);
+    std::unique_ptr<Any> r(result);
+    if (c.rc == 0) {
+      ASSERT_NE(r, nullptr);
+      EXPECT_EQ(r->getType(), ANY_BOOL);
+      EXPECT_EQ(r->getBool(), c.value);
+    } else {
+      EXPECT_EQ(r, nullptr);
+    }
+  }
+  Any* none = nullptr;
+  Any* noArgs[] = {nullptr};
+  EXPECT_EQ(prototype.callMemberFn(nullptr, &none, pattern, "exec", noArgs), 111);
+
+  // A pattern that does not compile is still made, with its error flag set.
+  Any bad("(");
+  Translatable* badArgs[] = {&bad, nullptr};
+  Any* broken = nullptr;
+  ASSERT_EQ(prototype.construct(nullptr, &broken, badArgs), 0);
+  std::unique_ptr<Any> brokenHolder(broken);
+  EXPECT_TRUE(dynamic_cast<VeskPattern*>(broken->getRefTarget())->hasError());
+  Translatable* noneArgs[] = {nullptr};
+  Any* missing = nullptr;
+  EXPECT_EQ(prototype.construct(nullptr, &missing, noneArgs), 24);
+  Translatable* wrongArgs[] = {&number, nullptr};
+  EXPECT_EQ(prototype.construct(nullptr, &missing, wrongArgs), 24);
+}
+
+TEST(VeskPattern, ObjectProtocol) {
+  VeskPattern a("x", 7), b("x", 7), c("x", 1);
+  char* text = a.toString(nullptr);
+  EXPECT_STREQ(text, "/x/igm");
+  free(text);
+  bool equal = false;
+  EXPECT_EQ(a.isEqual(nullptr, &equal, &b), 0);
+  EXPECT_TRUE(equal);
+  EXPECT_EQ(a.isEqual(nullptr, &equal, &c), 0);
+  EXPECT_FALSE(equal);
+  Any other(1);
+  EXPECT_EQ(a.isEqual(nullptr, &equal, &other), 0);
+  EXPECT_FALSE(equal);
+  std::unique_ptr<Any> replaced(VeskPattern("-", VeskPattern::kGlobal).replace("a-b-c", "+"));
+  EXPECT_STREQ(replaced->getString(), "a+b+c");
+}
+
+}  // namespace

@@ -297,6 +297,41 @@ TEST_F(AnyXlators, NestingBeyondTheLimit) {
   EXPECT_EQ(error, MSG_ERR_BAD_TYPE);
 }
 
+// Our encoder's own layout is read in one pass; any other order or form of
+// the same fields (as another peer may write) gives the same values.
+TEST_F(AnyXlators, OtherLayoutsDecodeTheSame) {
+  struct Case {
+    const char* name;
+    const char* hex;
+    int type;
+    const char* want;  // toString of the result
+  };
+  const Case cases[] = {
+      {"fields reversed", "09 00 00 03 E8 0B 03 02 00 00 00 00 0B 02 02 00 00 00 07 0B 01 02 00 00 00 03 0A", 1000, "7"},
+      {"an extra field", "09 00 00 03 E8 0B 01 02 00 00 00 03 0B 09 06 00 00 00 00 0B 02 02 00 00 00 07 0A", 1000,
+       "7"},
+      {"int64 sent as int32", "09 00 00 03 E8 0B 01 02 00 00 00 04 0B 02 02 FF FF FF FF 0A", 1000, "-1"},
+      {"attribute hint as int64",
+       "09 00 00 03 E9 0B 01 0C 00 00 03 EB 09 00 00 03 EA 0B 01 06 00 00 00 01 6E 0B 02 03 00 00 00 01 00 00 00 02 "
+       "0B 03 09 00 00 03 E8 0B 01 02 00 00 00 01 0A 0A 0D 0A",
+       1001, "{ \"n\" : null }"},
+      {"array elements out of order",
+       "09 00 00 04 06 0B 03 08 0B 01 02 00 00 00 02 0B 02 09 00 00 03 E8 0B 01 02 00 00 00 03 0B 02 02 00 00 00 05 "
+       "0A 0A",
+       1030, "[ 5, null ]"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (size_t chunk : {2, 4096}) {
+      auto back = decode<Translatable>(c.type, unhex(c.hex), chunk);
+      ASSERT_NE(back, nullptr);
+      char* text = back->toString(nullptr);
+      EXPECT_STREQ(text, c.want);
+      free(text);
+    }
+  }
+}
+
 TEST_F(AnyXlators, Registry) {
   EXPECT_EQ(MessageBase::findXlatorFn(1000), &AnyXlator);
   EXPECT_STREQ(MessageBase::findXlatorName(1030), "AnyArrayXlator");

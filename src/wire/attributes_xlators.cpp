@@ -6,6 +6,7 @@
 
 #include "model/any.h"
 #include "model/attributes.h"
+#include "wire/fast_decode.h"
 #include "wire/message_base.h"
 #include "wire/model_xlators.h"
 
@@ -76,8 +77,23 @@ int AttributesALXlator(MessageBase* m, Translatable** object, int direction) {
     set = made.get();
   }
   while (m->hasNext()) {
+    char* name;
+    int hint;
+    Any* value;
     // Entries are read in place rather than built as stand-alone list nodes
-    // and moved: a set of thousands of entries is common.
+    // and moved: a set of thousands of entries is common. The layout our
+    // encoder writes is read in one pass.
+    _BufferLocation* at = m->getLocation();
+    size_t n;
+    const unsigned char* p = m->peekContiguous(at, &n);
+    wirefast::Name fast;
+    size_t used =
+        p != nullptr ? wirefast::readNamedValue(p, n, m->frameDepth(), OBJ_ATTRLIST_ID, &fast, &hint, &value) : 0;
+    if (used != 0) {
+      m->skipContiguous(at, used);
+      set->appendAttribute(fast.get(), value, hint);
+      continue;
+    }
     int type;
     int rc = m->indexObjectForRead(m->getLocation(), &type);
     if (rc == MSG_ERR_NULL_OBJECT) continue;
@@ -87,9 +103,6 @@ int AttributesALXlator(MessageBase* m, Translatable** object, int direction) {
       (void)m->freeIndexObject();
       return -1;
     }
-    char* name;
-    int hint;
-    Any* value;
     rc = readEntry(m, &name, &hint, &value);
     if (m->freeIndexObject() != 0 || rc != 0) {
       if (rc == 0) {

@@ -7,6 +7,7 @@
 #include "model/any.h"
 #include "model/dir_name.h"
 #include "model/dir_name_entry.h"
+#include "wire/fast_decode.h"
 #include "wire/message_base.h"
 #include "wire/model_xlators.h"
 
@@ -80,12 +81,25 @@ int DirNameEntryAlXlator(MessageBase* m, Translatable** object, int direction) {
     entry = made.get();
   }
   while (m->hasNext()) {
-    int rc = openItem(m, OBJ_DIRNAMEENTRY_ATTR_ID);
-    if (rc == 1) continue;
-    if (rc != 0) return -1;
     char* name;
     int expression;
     Any* value;
+    // The layout our encoder writes is read in one pass.
+    _BufferLocation* at = m->getLocation();
+    size_t n;
+    const unsigned char* p = m->peekContiguous(at, &n);
+    wirefast::Name fast;
+    size_t used = p != nullptr ? wirefast::readNamedValue(p, n, m->frameDepth(), OBJ_DIRNAMEENTRY_ATTR_ID, &fast,
+                                                          &expression, &value)
+                               : 0;
+    if (used != 0) {
+      m->skipContiguous(at, used);
+      entry->addAttribute(fast.get(), value, expression != 0);
+      continue;
+    }
+    int rc = openItem(m, OBJ_DIRNAMEENTRY_ATTR_ID);
+    if (rc == 1) continue;
+    if (rc != 0) return -1;
     rc = readNameAttr(m, &name, &expression, &value);
     if (m->freeIndexObject() != 0 || rc != 0) {
       if (rc == 0) {

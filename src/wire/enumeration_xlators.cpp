@@ -10,6 +10,7 @@
 #include "model/attributes.h"
 #include "model/dir_name_entry.h"
 #include "model/enumerations.h"
+#include "wire/fast_decode.h"
 #include "wire/message_base.h"
 #include "wire/model_xlators.h"
 
@@ -90,6 +91,19 @@ int DirectoryEnumerationEELXlator(MessageBase* m, Translatable** object, int dir
   std::unique_ptr<DirectoryEnumeration> made;
   DirectoryEnumeration* list = fillOrMake(object, made);
   while (m->hasNext()) {
+    // The layout our encoder writes is read in one pass.
+    _BufferLocation* at = m->getLocation();
+    size_t n;
+    const unsigned char* p = m->peekContiguous(at, &n);
+    DirNameEntry* name;
+    Attributes* attributes;
+    Acl* acl;
+    size_t used = p != nullptr ? wirefast::readDirectoryEntry(p, n, m->frameDepth(), &name, &attributes, &acl) : 0;
+    if (used != 0) {
+      m->skipContiguous(at, used);
+      list->append(name, attributes, acl);
+      continue;
+    }
     int rc = openItem(m, kDirEntry);
     if (rc == 1) continue;
     if (rc != 0) return -1;

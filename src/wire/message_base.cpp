@@ -173,6 +173,12 @@ void MessageBase::returnByte(unsigned char byte) {
   returned_ = byte;
 }
 
+const unsigned char* MessageBase::peekContiguous(_BufferLocation* location, size_t* n) {
+  if ((hasReturned_ && location == &readLoc_) || !normalize(location)) return nullptr;
+  *n = location->chunk->used - location->offset;
+  return reinterpret_cast<const unsigned char*>(location->chunk->data) + location->offset;
+}
+
 int MessageBase::peekTag(const _BufferLocation& location) {
   if (&location == &readLoc_ && hasReturned_) return returned_;
   _BufferLocation copy = location;

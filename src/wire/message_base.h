@@ -248,6 +248,13 @@ class MessageBase {
   // The tag at `location` without moving it; -1 at the end of the data.
   [[nodiscard]] int peekTag(const _BufferLocation& location);
 
+  // The bytes from `location` to the end of its chunk (moving the location to
+  // the next chunk first when it stands at the end of one), for readers of
+  // whole items in one run; null when there are none or a pushed-back byte
+  // stands first. skipContiguous moves the location over k of them.
+  [[nodiscard]] const unsigned char* peekContiguous(_BufferLocation* location, size_t* n);
+  void skipContiguous(_BufferLocation* location, size_t k) { location->offset += k; }
+
   // Inside a container being read: true while the next byte is not the
   // container trailer. False at the end of the data or in the error state.
   [[nodiscard]] bool hasNext();

@@ -7,7 +7,10 @@
 #include <cstring>
 
 #include "foundation/log.h"
+#include "model/any.h"
 #include "wire/byte_order.h"
+#include "wire/fast_decode.h"
+#include "wire/model_xlators.h"
 #include "wire/message_base.h"
 
 namespace {
@@ -611,6 +614,18 @@ int MessageBase::readObjectAt(_BufferLocation* loc, int type, Translatable** out
   if (error_ != 0) return -1;
   Xlator fn = findXlatorFn(type);
   if (fn == nullptr) return fail(MSG_ERR_NO_XLATOR);
+  // Values, the bulk of every record, in the layout our encoder writes.
+  if (fn == &AnyXlator) {
+    size_t n;
+    const unsigned char* p = peekContiguous(loc, &n);
+    Any* any = nullptr;
+    size_t used = p != nullptr && p[0] == TAG_OBJECT ? wirefast::readAny(p, n, depth_, &any) : 0;
+    if (used != 0) {
+      skipContiguous(loc, used);
+      *out = any;
+      return 0;
+    }
+  }
   int id;
   int rc = indexAt(loc, type, &id);
   if (rc == MSG_ERR_NULL_OBJECT) {

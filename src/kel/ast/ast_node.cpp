@@ -4,11 +4,6 @@
 
 #include "kel/ast/stmt_nodes.h"
 
-bool ExprAstNode::evaluate(Parser*, Any** result) const {
-  if (result != nullptr) *result = nullptr;
-  return false;
-}
-
 StmtAstNode::StmtAstNode(const Location& location) : AstNode(location) {}
 StmtAstNode::~StmtAstNode() = default;
 

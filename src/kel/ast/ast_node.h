@@ -11,6 +11,7 @@
 
 class Any;
 class OutputStmt;
+class Place;
 class Parser;
 
 class AstNode {
@@ -90,10 +91,24 @@ class ExprAstNode : public AstNode {
   using AstNode::AstNode;
 
   // Evaluates the expression into a new Any owned by the caller: a plain
-  // value, or a reference to an assignable place. False on failure, with the
-  // error normally stored in the parser. The interpreter overrides this for
-  // every node class; the base evaluates nothing.
-  [[nodiscard]] virtual bool evaluate(Parser* parser, Any** result) const;
+  // value, or a reference to an assignable place (an Assignable). False on
+  // failure, with the error normally stored in the parser. Built on the two
+  // forms below, which the interpreter uses directly so that evaluating a
+  // node allocates nothing it does not keep.
+  [[nodiscard]] bool evaluate(Parser* parser, Any** result) const;
+  // The same turned into a plain value (an assignable place is read).
+  [[nodiscard]] bool evaluateToValue(Parser* parser, Any** result) const;
+
+  // What evalRef produced.
+  enum RefKind : int { kFailed = 0, kValue = 1, kPlace = 2 };
+  // Evaluates without reading: kPlace with `place` describing the storage
+  // place the expression names, kValue with the value in `value`, or
+  // kFailed. Base: evalValue.
+  [[nodiscard]] virtual int evalRef(Parser* parser, Place& place, Any& value) const;
+  // Evaluates to a plain value in `out` (whatever it held is replaced): a
+  // place is read. Base: evalRef, then the place's read. Every node class
+  // overrides at least one of the two.
+  [[nodiscard]] virtual bool evalValue(Parser* parser, Any& out) const;
 };
 
 using ExprPtr = std::unique_ptr<ExprAstNode>;
@@ -112,6 +127,11 @@ class StmtAstNode : public AstNode {
   void setLeadingOutput(std::unique_ptr<OutputStmt> output);
   [[nodiscard]] const OutputStmt* leadingOutput() const { return leading_.get(); }
 
+  // Whether running this statement as a block body can define a `let`
+  // directly in the block (so that the block needs a scope of its own).
+  // Computed on first use.
+  [[nodiscard]] bool declaresLet() const;
+
  protected:
   // Dumps the leading output, if any, on its own line.
   void dumpLeading(std::string& out, int indent) const;
@@ -119,6 +139,7 @@ class StmtAstNode : public AstNode {
 
  private:
   std::unique_ptr<OutputStmt> leading_;
+  mutable signed char declaresLet_ = -1;
 };
 
 using StmtPtr = std::unique_ptr<StmtAstNode>;

@@ -4,6 +4,7 @@
 // afterwards. Not synchronised.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,6 +50,7 @@ class LiteralAstNode : public ExprAstNode {
   // Takes the token's value over; `token` is left empty.
   LiteralAstNode(const Location& location, Token& token);
   Kind getType() const override { return LITERAL; }
+  bool evalValue(Parser* parser, Any& out) const override;
   void dump(std::string& out, int indent) const override;
   [[nodiscard]] const Token& token() const { return token_; }
 
@@ -60,12 +62,19 @@ class IdentAstNode : public ExprAstNode {
  public:
   IdentAstNode(const Location& location, std::string name) : ExprAstNode(location), name_(std::move(name)) {}
   Kind getType() const override { return IDENT; }
+  bool evalValue(Parser* parser, Any& out) const override;
+  int evalRef(Parser* parser, Place& place, Any& value) const override;
+  // The prototype registered under this name, or null; cached until the
+  // registry changes.
+  [[nodiscard]] Translatable* registeredPrototype() const;
   bool isIdentifier() const override { return true; }
   void dump(std::string& out, int indent) const override;
   [[nodiscard]] const std::string& name() const { return name_; }
 
  private:
   std::string name_;
+  mutable uint64_t registryGeneration_ = 0;
+  mutable Translatable* prototype_ = nullptr;
 };
 
 // A function expression: refers to the Function the parser made.
@@ -74,6 +83,8 @@ class ObjectAstNode : public ExprAstNode {
   ObjectAstNode(const Location& location, Function* function);
   ~ObjectAstNode() override;
   Kind getType() const override { return OBJECT; }
+  bool evalValue(Parser* parser, Any& out) const override;
+  int evalRef(Parser* parser, Place& place, Any& value) const override;
   void dump(std::string& out, int indent) const override;
   [[nodiscard]] const ObjRef& object() const { return object_; }
   [[nodiscard]] Function* function() const;
@@ -94,6 +105,8 @@ class ObjectFactoryAstNode : public ExprAstNode {
   };
   ObjectFactoryAstNode(const Location& location, FactoryKind kind) : ExprAstNode(location), kind_(kind) {}
   Kind getType() const override { return OBJECT_FACTORY; }
+  bool evalValue(Parser* parser, Any& out) const override;
+  int evalRef(Parser* parser, Place& place, Any& value) const override;
   void dump(std::string& out, int indent) const override;
   void addMember(std::string name, ExprPtr value);
   void addElement(ExprPtr value);
@@ -110,6 +123,7 @@ class MemberDerefAstNode : public ExprAstNode {
  public:
   MemberDerefAstNode(const Location& location, ExprPtr object, ExprPtr member);
   Kind getType() const override { return MEMBER_DEREF; }
+  int evalRef(Parser* parser, Place& place, Any& value) const override;
   void dump(std::string& out, int indent) const override;
   [[nodiscard]] const ExprAstNode* object() const { return object_.get(); }
   [[nodiscard]] const ExprAstNode* member() const { return member_.get(); }
@@ -124,6 +138,7 @@ class ArrayDerefAstNode : public ExprAstNode {
  public:
   ArrayDerefAstNode(const Location& location, ExprPtr object, std::vector<ExprPtr> indexes);
   Kind getType() const override { return ARRAY_DEREF; }
+  int evalRef(Parser* parser, Place& place, Any& value) const override;
   void dump(std::string& out, int indent) const override;
   [[nodiscard]] const ExprAstNode* object() const { return object_.get(); }
   [[nodiscard]] const std::vector<ExprPtr>& indexes() const { return indexes_; }
@@ -138,6 +153,7 @@ class FnCallAstNode : public ExprAstNode {
  public:
   FnCallAstNode(const Location& location, ExprPtr target, std::vector<ExprPtr> args);
   Kind getType() const override { return FN_CALL; }
+  bool evalValue(Parser* parser, Any& out) const override;
   void dump(std::string& out, int indent) const override;
 
   void setNew(std::string className) {
@@ -184,6 +200,7 @@ class NegativeAstNode : public UnaryExprAstNode {
  public:
   using UnaryExprAstNode::UnaryExprAstNode;
   Kind getType() const override { return NEGATIVE; }
+  bool evalValue(Parser* parser, Any& out) const override;
 
  protected:
   const char* dumpName() const override { return "Negative"; }
@@ -193,6 +210,7 @@ class BooleanNotAstNode : public UnaryExprAstNode {
  public:
   using UnaryExprAstNode::UnaryExprAstNode;
   Kind getType() const override { return BOOLEAN_NOT; }
+  bool evalValue(Parser* parser, Any& out) const override;
 
  protected:
   const char* dumpName() const override { return "Not"; }
@@ -202,6 +220,7 @@ class BitwiseNotAstNode : public UnaryExprAstNode {
  public:
   using UnaryExprAstNode::UnaryExprAstNode;
   Kind getType() const override { return BITWISE_NOT; }
+  bool evalValue(Parser* parser, Any& out) const override;
 
  protected:
   const char* dumpName() const override { return "BitNot"; }
@@ -211,6 +230,7 @@ class TypeofAstNode : public UnaryExprAstNode {
  public:
   using UnaryExprAstNode::UnaryExprAstNode;
   Kind getType() const override { return TYPEOF; }
+  bool evalValue(Parser* parser, Any& out) const override;
 
  protected:
   const char* dumpName() const override { return "Typeof"; }
@@ -222,6 +242,9 @@ class IncDecAstNode : public UnaryExprAstNode {
   IncDecAstNode(const Location& location, ExprPtr operand, int prefix)
       : UnaryExprAstNode(location, std::move(operand)), prefix_(prefix) {}
   void dump(std::string& out, int indent) const override;
+  bool evalValue(Parser* parser, Any& out) const override;
+  // Adds `step` (+1 or -1) to the operand in its own type.
+  [[nodiscard]] bool doIncDec(Parser* parser, Any& out, int step) const;
   [[nodiscard]] int prefix() const { return prefix_; }
 
  private:
@@ -273,6 +296,7 @@ class BinaryExprAstNode : public ExprAstNode {
    public:                                                                                       \
     using BinaryExprAstNode::BinaryExprAstNode;                                                  \
     Kind getType() const override { return KindValue; }                                          \
+    bool evalValue(Parser* parser, Any& out) const override;                                     \
                                                                                                  \
    protected:                                                                                    \
     const char* dumpName() const override { return Name; }                                       \
@@ -295,6 +319,8 @@ class ConditionalExpressionAstNode : public ExprAstNode {
  public:
   ConditionalExpressionAstNode(const Location& location, ExprPtr condition, ExprPtr thenExpr, ExprPtr elseExpr);
   Kind getType() const override { return CONDITIONAL; }
+  bool evalValue(Parser* parser, Any& out) const override;
+  int evalRef(Parser* parser, Place& place, Any& value) const override;
   void dump(std::string& out, int indent) const override;
   [[nodiscard]] const ExprAstNode* condition() const { return condition_.get(); }
   [[nodiscard]] const ExprAstNode* thenExpr() const { return then_.get(); }
@@ -312,6 +338,10 @@ class AssignmentExprAstNode : public ExprAstNode {
  public:
   AssignmentExprAstNode(const Location& location, ExprPtr target, ExprPtr value);
   Kind getType() const override { return ASSIGNMENT_EXPR; }
+  bool evalValue(Parser* parser, Any& out) const override;
+  // Runs the assignment; the assigned value is copied into *result when
+  // one is asked for.
+  [[nodiscard]] bool assign(Parser* parser, Any* result) const;
   void dump(std::string& out, int indent) const override;
   [[nodiscard]] const ExprAstNode* target() const { return target_.get(); }
   [[nodiscard]] const ExprAstNode* value() const { return value_.get(); }

@@ -19,6 +19,7 @@ class OutputStmt : public StmtAstNode {
  public:
   OutputStmt(const Location& location, std::string text) : StmtAstNode(location), text_(std::move(text)) {}
   Kind getType() const override { return OUTPUT_STMT; }
+  int execute(Parser* parser) const override;
   void dump(std::string& out, int indent) const override;
   void setExpression(ExprPtr expression) {
     raiseHeight(expression.get());
@@ -49,11 +50,18 @@ class AssignmentStmtAstNode : public StmtAstNode {
  public:
   AssignmentStmtAstNode(const Location& location, ExprPtr expression);
   Kind getType() const override { return ASSIGNMENT_STMT; }
+  int execute(Parser* parser) const override;
   void dump(std::string& out, int indent) const override;
   [[nodiscard]] const ExprAstNode* expression() const { return expression_.get(); }
+  // A function statement: the function is defined under its name in the
+  // nearest function scope (as `var` does) instead of assigned, since an
+  // assignment never creates a variable.
+  void setDeclaresFunction() { declaresFunction_ = true; }
+  [[nodiscard]] bool declaresFunction() const { return declaresFunction_; }
 
  private:
   ExprPtr expression_;
+  bool declaresFunction_ = false;
 };
 
 // One declared variable: `let` (kind 1) or `var` (kind 2), with its initial
@@ -63,6 +71,7 @@ class LetOrVarAstNode : public StmtAstNode {
   enum DeclKind : int { kLet = 1, kVar = 2 };
   LetOrVarAstNode(const Location& location, std::string name, ExprPtr value, DeclKind kind);
   Kind getType() const override { return LET_OR_VAR; }
+  int execute(Parser* parser) const override;
   void dump(std::string& out, int indent) const override;
   [[nodiscard]] const std::string& name() const { return name_; }
   [[nodiscard]] const ExprAstNode* value() const { return value_.get(); }
@@ -86,10 +95,13 @@ class StmtListAstNode : public StmtAstNode {
   };
   StmtListAstNode(const Location& location, int scopeKind) : StmtAstNode(location), scopeKind_(scopeKind) {}
   Kind getType() const override { return STMT_LIST; }
+  int execute(Parser* parser) const override;
   void dump(std::string& out, int indent) const override;
   void add(StmtPtr statement, std::unique_ptr<LabelList> labels = nullptr, bool isDefault = false);
   [[nodiscard]] int scopeKind() const { return scopeKind_; }
   [[nodiscard]] const std::vector<Entry>& entries() const { return entries_; }
+  // Runs the entries from `start` in the current scope (no scope pushed).
+  [[nodiscard]] int runEntries(Parser* parser, size_t start) const;
 
  private:
   int scopeKind_;
@@ -105,6 +117,7 @@ class IfStmtAstNode : public StmtAstNode {
   };
   using StmtAstNode::StmtAstNode;
   Kind getType() const override { return IF_STMT; }
+  int execute(Parser* parser) const override;
   void dump(std::string& out, int indent) const override;
   void addBranch(ExprPtr condition, StmtPtr statement);
   [[nodiscard]] const std::vector<StmtHelperEntry>& branches() const { return branches_; }
@@ -117,6 +130,7 @@ class WhileStmtAstNode : public StmtAstNode {
  public:
   WhileStmtAstNode(const Location& location, ExprPtr condition, StmtPtr body);
   Kind getType() const override { return WHILE_STMT; }
+  int execute(Parser* parser) const override;
   void dump(std::string& out, int indent) const override;
   [[nodiscard]] const ExprAstNode* condition() const { return condition_.get(); }
   [[nodiscard]] const StmtAstNode* body() const { return body_.get(); }
@@ -130,6 +144,7 @@ class DoWhileStmtAstNode : public StmtAstNode {
  public:
   DoWhileStmtAstNode(const Location& location, ExprPtr condition, StmtPtr body);
   Kind getType() const override { return DO_WHILE_STMT; }
+  int execute(Parser* parser) const override;
   void dump(std::string& out, int indent) const override;
   [[nodiscard]] const ExprAstNode* condition() const { return condition_.get(); }
   [[nodiscard]] const StmtAstNode* body() const { return body_.get(); }
@@ -143,6 +158,7 @@ class ForStmtAstNode : public StmtAstNode {
  public:
   ForStmtAstNode(const Location& location, StmtPtr initial, ExprPtr condition, ExprPtr final, StmtPtr body);
   Kind getType() const override { return FOR_STMT; }
+  int execute(Parser* parser) const override;
   void dump(std::string& out, int indent) const override;
   [[nodiscard]] const StmtAstNode* initial() const { return initial_.get(); }
   [[nodiscard]] const ExprAstNode* condition() const { return condition_.get(); }
@@ -160,6 +176,7 @@ class SwitchStmtAstNode : public StmtAstNode {
  public:
   SwitchStmtAstNode(const Location& location, ExprPtr selector, std::unique_ptr<StmtListAstNode> body);
   Kind getType() const override { return SWITCH_STMT; }
+  int execute(Parser* parser) const override;
   void dump(std::string& out, int indent) const override;
   [[nodiscard]] const ExprAstNode* selector() const { return selector_.get(); }
   [[nodiscard]] const StmtListAstNode* body() const { return body_.get(); }
@@ -174,6 +191,7 @@ class FlowStmtAstNode : public StmtAstNode {
  public:
   FlowStmtAstNode(const Location& location, int tokenKind) : StmtAstNode(location), tokenKind_(tokenKind) {}
   Kind getType() const override { return FLOW_STMT; }
+  int execute(Parser* parser) const override;
   void dump(std::string& out, int indent) const override;
   [[nodiscard]] int tokenKind() const { return tokenKind_; }
 
@@ -185,6 +203,7 @@ class ReturnStmtAstNode : public StmtAstNode {
  public:
   ReturnStmtAstNode(const Location& location, ExprPtr value);
   Kind getType() const override { return RETURN_STMT; }
+  int execute(Parser* parser) const override;
   void dump(std::string& out, int indent) const override;
   [[nodiscard]] const ExprAstNode* value() const { return value_.get(); }
 

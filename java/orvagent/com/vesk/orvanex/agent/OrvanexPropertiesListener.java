@@ -1,0 +1,6 @@
+package com.vesk.orvanex.agent;
+
+/** Told when the configuration file has been reloaded. */
+public interface OrvanexPropertiesListener {
+    void propertiesChanged();
+}

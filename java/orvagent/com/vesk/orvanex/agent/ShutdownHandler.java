@@ -1,0 +1,6 @@
+package com.vesk.orvanex.agent;
+
+/** Told when the host shuts down. */
+public interface ShutdownHandler {
+    void shutdown();
+}

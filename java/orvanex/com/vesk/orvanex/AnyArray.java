@@ -1,0 +1,5 @@
+package com.vesk.orvanex;
+
+/** An array of values. */
+public interface AnyArray extends java.util.List<Object> {
+}

@@ -1,0 +1,5 @@
+package com.vesk.orvanex;
+
+/** Access to the managed directory. */
+public interface Directory {
+}

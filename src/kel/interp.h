@@ -1,0 +1,64 @@
+// Helpers shared by the interpreter's files (the evaluation of expression
+// nodes, operators, calls and statements). Internal to kel.
+#pragma once
+
+#include "kel/ast/expr_nodes.h"
+#include "kel/error.h"
+#include "kel/parser.h"
+#include "kel/place.h"
+#include "model/any.h"
+
+namespace interp {
+
+// Error types of run-time errors.
+constexpr int kSyntax = Error::SYNTAX_ERROR;
+constexpr int kEval = Error::EVAL_ERROR;
+constexpr int kRange = Error::RANGE_ERROR;
+constexpr int kReference = Error::REFERENCE_ERROR;
+constexpr int kType = Error::TYPE_ERROR;
+
+// Stores a run-time error at `node` and gives false.
+inline bool fail(Parser* parser, const AstNode* node, int type, int code) {
+  parser->throwErrorCode(node, type, code);
+  return false;
+}
+
+// Evaluates `node`; the result must be a boolean (or a place holding one):
+// anything else is SyntaxError 97.
+[[nodiscard]] bool expectBoolean(Parser* parser, const ExprAstNode* node, bool* out);
+
+// Evaluates `node` without reading it; true with `place` set when it names
+// a storage place. A reference to some other object is handed back through
+// `object` when the caller asks for it (the call fails, no error stored);
+// anything else is SyntaxError 98.
+[[nodiscard]] bool expectAssignable(Parser* parser, const ExprAstNode* node, Place& place, Any* object);
+
+// Reads a place into `out`; a failing read is an error of `type` with its
+// code, reported at `node`.
+[[nodiscard]] bool readPlace(Parser* parser, const AstNode* node, const Place& place, Any& out, int type);
+
+// The operators over two plain values into `out`.
+[[nodiscard]] bool mathOp(Parser* parser, const AstNode* node, int op, const Any& left, const Any& right, Any& out);
+[[nodiscard]] bool bitOp(Parser* parser, const AstNode* node, int op, const Any& left, const Any& right, Any& out);
+
+// The raw text of a string value (also a character), or null.
+inline const char* textOf(const Any& value) {
+  int t = value.getType();
+  return (t == ANY_STRING || t == ANY_CHAR) && !value.isOpaque() ? value.getString() : nullptr;
+}
+inline bool isText(const Any& value) {
+  int t = value.getType();
+  return (t == ANY_STRING || t == ANY_CHAR) && !value.isOpaque();
+}
+
+// Moves `from` into `to` (from is left null).
+inline void moveValue(Any& to, Any& from) {
+  to.takeFrom(from);
+  from.clear();
+}
+
+}  // namespace interp
+
+// Whether `value` may be stored into `owner` (see place.cpp): 0, 24 or 39.
+// The walk is charged to `parser`'s step budget (13 when it runs out).
+[[nodiscard]] int kelContainerCheck(const Translatable* owner, const Any& value, Parser* parser);

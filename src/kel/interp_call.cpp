@@ -1,0 +1,220 @@
+// Evaluation of calls: function calls, method calls on objects and plain
+// values, `new`, and the call of a kel Function.
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "kel/abstract_var_set.h"
+#include "kel/ast/expr_nodes.h"
+#include "kel/ast/stmt_nodes.h"
+#include "kel/function.h"
+#include "kel/interp.h"
+#include "kel/prototype_registry.h"
+#include "model/obj_ref.h"
+
+using namespace interp;
+
+namespace {
+
+constexpr int kIsSetFunctionId = 9831;
+
+// The evaluated arguments of one call: a null-terminated array of plain
+// values, on the stack for the common short lists.
+class Arguments {
+ public:
+  explicit Arguments(size_t n) : n_(n) {
+    if (n > kInline) heap_ = std::make_unique<Any[]>(n);
+    Any* store = n > kInline ? heap_.get() : inline_;
+    if (n + 1 > kInline + 1) pointersHeap_ = std::make_unique<Any*[]>(n + 1);
+    Any** p = pointers();
+    for (size_t i = 0; i < n; i++) p[i] = &store[i];
+    p[n] = nullptr;
+  }
+  Any** pointers() { return pointersHeap_ ? pointersHeap_.get() : pointersInline_; }
+  Any& operator[](size_t i) { return *pointers()[i]; }
+  [[nodiscard]] size_t size() const { return n_; }
+
+ private:
+  static constexpr size_t kInline = 6;
+  size_t n_;
+  Any inline_[kInline];
+  Any* pointersInline_[kInline + 1];
+  std::unique_ptr<Any[]> heap_;
+  std::unique_ptr<Any*[]> pointersHeap_;
+};
+
+// Reads an object part to a value (a place is read).
+bool readObjectPart(Parser* parser, const ExprAstNode* node, Any& out) {
+  Place place;
+  int kind = node->evalRef(parser, place, out);
+  if (kind == ExprAstNode::kFailed) return false;
+  if (kind == ExprAstNode::kPlace) return readPlace(parser, node, place, out, kReference);
+  return true;
+}
+
+}  // namespace
+
+bool FnCallAstNode::evalValue(Parser* parser, Any& out) const {
+  if (!parser->stackRoom(this) || !parser->charge(this)) return false;
+  // The target object T (kept alive by `holder` or by the scope chain) and
+  // the member name F (null for none).
+  Any holder;
+  Translatable* target = nullptr;
+  const char* member = hasMemberName_ ? memberName_.c_str() : nullptr;
+
+  if (!isNew_) {
+    Place place;
+    Any value;
+    int kind = target_->evalRef(parser, place, value);
+    if (kind == kFailed) {
+      // obj.method(...) where the member cannot be read as a value (a
+      // string's method, say): call the method on the object part.
+      const auto* deref = target_->getType() == MEMBER_DEREF ? static_cast<const MemberDerefAstNode*>(target_.get())
+                                                              : nullptr;
+      if (member != nullptr || deref == nullptr || deref->member() == nullptr || !deref->member()->isIdentifier()) {
+        return false;
+      }
+      parser->recover();
+      if (!readObjectPart(parser, deref->object(), holder)) return false;
+      if (holder.getType() == ANY_REF) {
+        target = holder.getRefTarget();
+        if (target == nullptr) return fail(parser, this, kSyntax, 109);
+      } else {
+        target = &holder;
+      }
+      member = static_cast<const IdentAstNode*>(deref->member())->name().c_str();
+    } else if (kind == kPlace) {
+      int rc = placeGet(parser, place, value);
+      if (rc == 0 && value.getType() == ANY_REF && value.getRefTarget() != nullptr) {
+        target = value.getRefTarget();
+        moveValue(holder, value);
+      } else if (rc != 0 || value.isUndefined()) {
+        if (member == nullptr && place.kind == Place::kMember) {
+          // f(...) where f reads as nothing: the member function f of the
+          // owner's prototype.
+          target = place.target;
+          if (!place.ownerIsScope) moveValue(holder, place.holder);
+          member = place.name;
+        } else if (rc != 0) {
+          return fail(parser, this, kReference, rc);
+        } else {
+          return fail(parser, this, kEval, 111);
+        }
+      } else if (value.isNull()) {
+        return fail(parser, this, kEval, 107);
+      } else {
+        moveValue(holder, value);
+        target = &holder;
+      }
+    } else {
+      if (value.getType() == ANY_REF && !value.isOpaque()) {
+        target = value.getRefTarget();
+        if (target == nullptr) return fail(parser, this, kEval, 107);
+        moveValue(holder, value);
+      } else if (value.isNull()) {
+        return fail(parser, this, kEval, 107);
+      } else if (value.isUndefined()) {
+        return fail(parser, this, kEval, 111);
+      } else {
+        moveValue(holder, value);
+        target = &holder;
+      }
+    }
+  }
+
+  // The arguments, left to right, as plain values.
+  Arguments args(args_.size());
+  for (size_t i = 0; i < args_.size(); i++) {
+    if (!args_[i]->evalValue(parser, args[i])) {
+      const Error* error = parser->getError();
+      if (!isNew_ && member == nullptr && target != nullptr && target->getObjectID() == kIsSetFunctionId &&
+          error != nullptr && error->code() == 46) {
+        parser->recover();
+        out.set(false);
+        return true;
+      }
+      return false;
+    }
+  }
+
+  if (!isNew_ && member == nullptr && target != nullptr && target->getObjectID() == kIsSetFunctionId) {
+    bool set = true;
+    for (size_t i = 0; i < args.size(); i++) {
+      if (args[i].isUndefined()) set = false;
+    }
+    out.set(set);
+    return true;
+  }
+
+  Any* result = nullptr;
+  int rc;
+  if (isNew_) {
+    rc = parser->constructObject(&result, className_.c_str(), args.pointers());
+  } else if (target == nullptr) {
+    return fail(parser, this, kEval, 107);
+  } else if (member != nullptr) {
+    if (!target->isPrototype() && args.size() == 0 && std::strcmp(member, "toString") == 0) {
+      out.adoptString(target->toString(parser));
+      return true;
+    }
+    Translatable* prototype = target->isPrototype() ? target : PrototypeRegistry::findPrototype(target);
+    if (prototype == nullptr) return fail(parser, this, kEval, 107);
+    rc = prototype->callMemberFn(parser, &result, target, member, args.pointers());
+  } else {
+    rc = target->call(parser, &location(), args.pointers(), &result);
+  }
+  if (rc != 0) {
+    delete result;
+    return fail(parser, this, kEval, rc);
+  }
+  if (result != nullptr) {
+    moveValue(out, *result);
+    delete result;
+  } else {
+    out.clear();
+  }
+  return true;
+}
+
+// ---- kel functions
+
+int Function::call(Parser* parser, const Location* location, Any** args, Any** result) {
+  *result = nullptr;
+  const Location& at = location != nullptr ? *location : location_;
+  if (!parser->enterCall(at)) return 108;
+  // A return that ran in the caller before this call belongs to the caller:
+  // keep it aside so that the callee neither sees nor consumes it.
+  std::unique_ptr<Any> callerReturn = parser->getReturnValue();
+  ObjRef keep(this);  // the body runs even if the last reference is dropped meanwhile
+  parser->push(AbstractVarSet::kFunctionScope);
+  AbstractVarSet* scope = parser->getCurrentScope();
+  Any** arg = args;
+  for (const std::string& name : parameters_) {
+    if (arg == nullptr || *arg == nullptr) break;  // missing arguments stay undefined
+    Any value;
+    kelCopyValue(value, **arg);
+    (void)parser->defineValue(name.c_str(), value, 1);
+    ++arg;
+  }
+  scope->setLocation(displayName(), at);
+  int ok = body_ ? body_->execute(parser) : 1;
+  parser->pop();
+  parser->leaveCall();
+  std::unique_ptr<Any> returned = parser->getReturnValue();
+  parser->setReturnValue(std::move(callerReturn));
+  if (!ok) return 108;
+  *result = returned ? returned.release() : Any::createUndefined();
+  return 0;
+}
+
+int Function::getField(Parser* parser, Any** result, const char* name) const {
+  if (name != nullptr && std::strcmp(name, "name") == 0) {
+    *result = new Any(displayName());
+    return 0;
+  }
+  if (name != nullptr && std::strcmp(name, "length") == 0) {
+    *result = new Any(static_cast<int>(parameters_.size()));
+    return 0;
+  }
+  return Translatable::getField(parser, result, name);
+}

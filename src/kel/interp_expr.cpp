@@ -1,0 +1,427 @@
+// Evaluation of the expression nodes: literals, names, function and object
+// literals, member and index access, assignment, the unary operators, the
+// logical and conditional operators.
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "kel/abstract_var_set.h"
+#include "kel/ast/expr_nodes.h"
+#include "kel/ast/stmt_nodes.h"
+#include "kel/function.h"
+#include "kel/interp.h"
+#include "kel/prototype_registry.h"
+#include "model/any_array.h"
+#include "model/attributes.h"
+#include "model/obj_ref.h"
+
+using namespace interp;
+
+namespace {
+inline int failRef(Parser* parser, const AstNode* node, int type, int code);
+}
+
+// ---- the evaluation contract
+
+bool ExprAstNode::evaluate(Parser* parser, Any** result) const {
+  *result = nullptr;
+  Place place;
+  auto* value = new Any();
+  int kind = evalRef(parser, place, *value);
+  if (kind == kFailed) {
+    delete value;
+    return false;
+  }
+  if (kind == kPlace) value->setRef(new ObjRef(Assignable::fromPlace(place)));
+  *result = value;
+  return true;
+}
+
+bool ExprAstNode::evaluateToValue(Parser* parser, Any** result) const {
+  *result = nullptr;
+  auto* value = new Any();
+  if (!evalValue(parser, *value)) {
+    delete value;
+    return false;
+  }
+  *result = value;
+  return true;
+}
+
+int ExprAstNode::evalRef(Parser* parser, Place&, Any& value) const {
+  return evalValue(parser, value) ? kValue : kFailed;
+}
+
+bool ExprAstNode::evalValue(Parser* parser, Any& out) const {
+  Place place;
+  int kind = evalRef(parser, place, out);
+  if (kind == kFailed) return false;
+  if (kind == kPlace) return readPlace(parser, this, place, out, kReference);
+  // A reference to an Assignable made outside the interpreter is read too.
+  if (out.getType() == ANY_REF && !out.isOpaque()) {
+    Translatable* target = out.getRefTarget();
+    if (target != nullptr && target->isAssignable()) {
+      Any* read = nullptr;
+      int rc = static_cast<Assignable*>(target)->get(parser, &read);
+      if (rc != 0) return fail(parser, this, kReference, rc);
+      moveValue(out, *read);
+      delete read;
+    }
+  }
+  return true;
+}
+
+namespace interp {
+
+bool readPlace(Parser* parser, const AstNode* node, const Place& place, Any& out, int type) {
+  int rc = placeGet(parser, place, out);
+  if (rc != 0) return fail(parser, node, type, rc);
+  return true;
+}
+
+bool expectBoolean(Parser* parser, const ExprAstNode* node, bool* out) {
+  Any value;
+  if (!node->evalValue(parser, value)) return false;
+  if (value.getType() != ANY_BOOL || value.isOpaque()) return fail(parser, node, kSyntax, 97);
+  *out = value.getBool();
+  return true;
+}
+
+bool expectAssignable(Parser* parser, const ExprAstNode* node, Place& place, Any* object) {
+  Any value;
+  int kind = node->evalRef(parser, place, value);
+  if (kind == ExprAstNode::kFailed) return false;
+  if (kind == ExprAstNode::kPlace) return true;
+  if (value.getType() == ANY_REF && !value.isOpaque()) {
+    Translatable* target = value.getRefTarget();
+    if (target != nullptr && target->isAssignable()) {
+      // An Assignable made outside the interpreter: take its place over.
+      const Place& from = static_cast<Assignable*>(target)->place();
+      switch (from.kind) {
+        case Place::kMember:
+          place.setMember(from.name, from.target, from.ownerIsScope, from.undefinedIfMissing);
+          break;
+        case Place::kArray: {
+          Any index;
+          kelCopyValue(index, from.index);
+          place.setArray(from.target, index);
+          break;
+        }
+        default:
+          place.setObject(from.target);
+          break;
+      }
+      place.own();
+      place.hold();
+      return true;
+    }
+    if (object != nullptr) {
+      moveValue(*object, value);
+      return false;
+    }
+  }
+  return fail(parser, node, kSyntax, 98);
+}
+
+}  // namespace interp
+
+// ---- literals and names
+
+bool LiteralAstNode::evalValue(Parser*, Any& out) const {
+  const Any& v = token_.value;
+  switch (token_.type) {
+    case Token::LITERAL_NULL: out.clear(); return true;
+    case Token::LITERAL_UNDEFINED: out.setUndefined(); return true;
+    default: kelCopyValue(out, v); return true;
+  }
+}
+
+Translatable* IdentAstNode::registeredPrototype() const {
+  uint64_t generation = PrototypeRegistry::generation();
+  if (registryGeneration_ != generation) {
+    prototype_ = PrototypeRegistry::findPrototypeObjectByName(name_.c_str());
+    registryGeneration_ = generation;
+  }
+  return prototype_;
+}
+
+int IdentAstNode::evalRef(Parser* parser, Place& place, Any&) const {
+  AbstractVarSet* scope = parser->getCurrentScope();
+  if (scope == nullptr) return failRef(parser, this, kReference, 46);
+  place.setMember(name_.c_str(), scope, true, false);
+  place.prototypeKnown = true;
+  place.prototype = registeredPrototype();
+  return kPlace;
+}
+
+bool IdentAstNode::evalValue(Parser* parser, Any& out) const {
+  if (Translatable* prototype = registeredPrototype()) {
+    out.setRef(new ObjRef(prototype));
+    return true;
+  }
+  AbstractVarSet* scope = parser->getCurrentScope();
+  if (scope == nullptr) return fail(parser, this, kReference, 46);
+  int rc = scope->readVariable(name_.c_str(), out);
+  if (rc != 0) return fail(parser, this, kReference, rc);
+  return true;
+}
+
+// ---- function and object literals
+
+int ObjectAstNode::evalRef(Parser*, Place& place, Any&) const {
+  place.setObject(object_.getTarget());  // the tree keeps the function alive
+  return kPlace;
+}
+
+bool ObjectAstNode::evalValue(Parser*, Any& out) const {
+  out.setRef(new ObjRef(object_.getTarget()));
+  return true;
+}
+
+bool ObjectFactoryAstNode::evalValue(Parser* parser, Any& out) const {
+  Translatable* object;
+  if (kind_ == kObject) {
+    auto* map = new Attributes();
+    object = map;
+    out.setRef(new ObjRef(map));  // owns the object from here on
+    for (const Member& m : members_) {
+      Any value;
+      if (!m.value->evalValue(parser, value)) return false;
+      if (int rc = kelContainerCheck(map, value, parser)) return fail(parser, m.value.get(), kRange, rc);
+      auto* stored = new Any();
+      moveValue(*stored, value);
+      map->addAttribute(m.name.c_str(), stored);
+    }
+  } else {
+    if (static_cast<int>(members_.size()) > parser->maxArrayLength()) return fail(parser, this, kRange, 39);
+    auto* array = new AnyArray();
+    object = array;
+    out.setRef(new ObjRef(array));
+    if (!parser->charge(this, static_cast<long long>(members_.size() >> 6))) return false;
+    for (const Member& m : members_) {
+      Any value;
+      if (!m.value->evalValue(parser, value)) return false;
+      if (int rc = kelContainerCheck(array, value, parser)) return fail(parser, m.value.get(), kRange, rc);
+      auto* stored = new Any();
+      moveValue(*stored, value);
+      array->append(stored);
+    }
+  }
+  (void)object;
+  return true;
+}
+
+int ObjectFactoryAstNode::evalRef(Parser* parser, Place& place, Any& value) const {
+  Any made;
+  if (!evalValue(parser, made)) return kFailed;
+  place.setObject(made.getRefTarget());
+  place.adoptHolder(made);
+  (void)value;
+  return kPlace;
+}
+
+// ---- member and index access
+
+namespace {
+
+// Evaluates an object part to its value: a place is read, a reference to an
+// outside Assignable too.
+bool objectValue(Parser* parser, const ExprAstNode* node, Any& out) {
+  Place place;
+  int kind = node->evalRef(parser, place, out);
+  if (kind == ExprAstNode::kFailed) return false;
+  if (kind == ExprAstNode::kPlace) return readPlace(parser, node, place, out, kReference);
+  if (out.getType() == ANY_REF && !out.isOpaque()) {
+    Translatable* target = out.getRefTarget();
+    if (target != nullptr && target->isAssignable()) {
+      Any* read = nullptr;
+      int rc = static_cast<Assignable*>(target)->get(parser, &read);
+      if (rc != 0) return fail(parser, node, kReference, rc);
+      moveValue(out, *read);
+      delete read;
+    }
+  }
+  return true;
+}
+
+inline int failRef(Parser* parser, const AstNode* node, int type, int code) {
+  fail(parser, node, type, code);
+  return ExprAstNode::kFailed;
+}
+
+}  // namespace
+
+int MemberDerefAstNode::evalRef(Parser* parser, Place& place, Any& value) const {
+  if (member_ == nullptr || !member_->isIdentifier()) return failRef(parser, this, kSyntax, 105);
+  const char* name = static_cast<const IdentAstNode*>(member_.get())->name().c_str();
+  Any object;
+  if (!objectValue(parser, object_.get(), object)) return kFailed;
+  if (object.getType() == ANY_REF && !object.isOpaque()) {
+    Translatable* target = object.getRefTarget();
+    if (target == nullptr) return failRef(parser, this, kType, 110);
+    place.setMember(name, target, false, true);
+    place.adoptHolder(object);
+    return kPlace;
+  }
+  // A plain value (a text, a number): its property directly.
+  int rc = getProperty(parser, &object, name, value, true);
+  if (rc != 0) return failRef(parser, this, kReference, rc);
+  return kValue;
+}
+
+int ArrayDerefAstNode::evalRef(Parser* parser, Place& place, Any&) const {
+  Any container;
+  if (!objectValue(parser, object_.get(), container)) return kFailed;
+  if (container.getType() != ANY_REF || container.isOpaque()) return failRef(parser, this, kType, 100);
+  if (container.getRefTarget() == nullptr) return failRef(parser, this, kType, 110);
+  size_t n = indexes_.size();
+  for (size_t i = 0; i < n; i++) {
+    Any index;
+    if (!indexes_[i]->evalValue(parser, index)) return kFailed;
+    if (i + 1 == n) {
+      place.setArray(container.getRefTarget(), index);
+      place.adoptHolder(container);
+      return kPlace;
+    }
+    Any* element = nullptr;
+    int rc = container.getRefTarget()->getArrayElement(parser, &element, &index);
+    if (rc != 0) {
+      delete element;
+      return failRef(parser, indexes_[i].get(), kType, rc);
+    }
+    if (element == nullptr || element->getType() != ANY_REF || element->getRefTarget() == nullptr) {
+      delete element;
+      return failRef(parser, indexes_[i].get(), kType, 100);
+    }
+    moveValue(container, *element);
+    delete element;
+  }
+  return kFailed;
+}
+
+// ---- assignment
+
+bool AssignmentExprAstNode::assign(Parser* parser, Any* result) const {
+  Place place;
+  if (!expectAssignable(parser, target_.get(), place, nullptr)) return false;
+  Any value;
+  if (!value_->evalValue(parser, value)) return false;
+  if (result != nullptr) kelCopyValue(*result, value);
+  int rc = placeSet(parser, place, value);
+  if (rc != 0) return fail(parser, this, kReference, rc);
+  return true;
+}
+
+bool AssignmentExprAstNode::evalValue(Parser* parser, Any& out) const { return assign(parser, &out); }
+
+// ---- unary operators
+
+bool IncDecAstNode::doIncDec(Parser* parser, Any& out, int step) const {
+  Place place;
+  if (!expectAssignable(parser, operand(), place, nullptr)) return false;
+  Any value;
+  if (!readPlace(parser, this, place, value, kType)) return false;
+  if (prefix_ == 0) kelCopyValue(out, value);
+  switch (value.isOpaque() ? 0 : value.getType()) {
+    case ANY_INT32: {
+      int sub = value.getSubtype();
+      value.set(static_cast<int>(static_cast<unsigned>(value.getInt32()) + static_cast<unsigned>(step)));
+      value.setSubtype(sub);
+      break;
+    }
+    case ANY_INT64: {
+      int sub = value.getSubtype();
+      value.set(static_cast<long long>(static_cast<unsigned long long>(value.getInt64()) +
+                                       static_cast<unsigned long long>(static_cast<long long>(step))));
+      value.setSubtype(sub);
+      break;
+    }
+    case ANY_FLOAT: value.set(value.getFloat() + static_cast<float>(step)); break;
+    case ANY_DOUBLE: value.set(value.getDouble() + static_cast<double>(step)); break;
+    default: return fail(parser, this, kType, 49);
+  }
+  if (prefix_ != 0) kelCopyValue(out, value);
+  int rc = placeSet(parser, place, value);
+  if (rc != 0) return fail(parser, this, kType, rc);
+  return true;
+}
+
+bool IncDecAstNode::evalValue(Parser* parser, Any& out) const {
+  return doIncDec(parser, out, getType() == INCREMENT ? 1 : -1);
+}
+
+bool NegativeAstNode::evalValue(Parser* parser, Any& out) const {
+  if (!operand()->evalValue(parser, out)) return false;
+  switch (out.isOpaque() ? 0 : out.getType()) {
+    case ANY_INT32:
+    case ANY_INT64:
+    case ANY_FLOAT:
+    case ANY_DOUBLE:
+      out.setSign(-1);
+      return true;
+    default:
+      return fail(parser, this, kType, 99);
+  }
+}
+
+bool BooleanNotAstNode::evalValue(Parser* parser, Any& out) const {
+  bool value;
+  if (!expectBoolean(parser, operand(), &value)) return false;
+  out.set(!value);
+  return true;
+}
+
+bool BitwiseNotAstNode::evalValue(Parser* parser, Any& out) const {
+  // The complement of an integer in its own width; other types, as for the
+  // binary bit operators, are TypeError 101.
+  if (!operand()->evalValue(parser, out)) return false;
+  switch (out.isOpaque() ? 0 : out.getType()) {
+    case ANY_INT32: out.set(~out.getInt32()); return true;
+    case ANY_INT64: out.set(~out.getInt64()); return true;
+    default: return fail(parser, this, kType, 101);
+  }
+}
+
+bool TypeofAstNode::evalValue(Parser* parser, Any& out) const {
+  Any value;
+  if (!operand()->evalValue(parser, value)) {
+    const Error* error = parser->getError();
+    if (error == nullptr || error->code() != 46) return false;
+    parser->recover();
+    out.setString("undefined");
+    return true;
+  }
+  out.setString(value.getTypeOf(parser));
+  return true;
+}
+
+// ---- logical and conditional operators
+
+bool LogicalAndAstNode::evalValue(Parser* parser, Any& out) const {
+  bool value;
+  if (!expectBoolean(parser, left(), &value)) return false;
+  if (value && !expectBoolean(parser, right(), &value)) return false;
+  out.set(value);
+  return true;
+}
+
+bool LogicalOrAstNode::evalValue(Parser* parser, Any& out) const {
+  bool value;
+  if (!expectBoolean(parser, left(), &value)) return false;
+  if (!value && !expectBoolean(parser, right(), &value)) return false;
+  out.set(value);
+  return true;
+}
+
+int ConditionalExpressionAstNode::evalRef(Parser* parser, Place& place, Any& value) const {
+  bool condition;
+  if (!expectBoolean(parser, condition_.get(), &condition)) return kFailed;
+  return (condition ? then_ : else_)->evalRef(parser, place, value);
+}
+
+bool ConditionalExpressionAstNode::evalValue(Parser* parser, Any& out) const {
+  bool condition;
+  if (!expectBoolean(parser, condition_.get(), &condition)) return false;
+  return (condition ? then_ : else_)->evalValue(parser, out);
+}

@@ -1,0 +1,390 @@
+// The arithmetic, comparison, equality and bit operators (mathOp, bitOp)
+// and the binary nodes that use them.
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "kel/ast/expr_nodes.h"
+#include "kel/interp.h"
+#include "kel/lexer.h"
+#include "model/string_builder.h"
+
+using namespace interp;
+
+namespace {
+
+bool isEquality(int op) { return op == OP_EQ || op == OP_NE || op == OP_STRICT_EQ || op == OP_STRICT_NE; }
+bool isOrdering(int op) { return op == OP_LT || op == OP_LE || op == OP_GT || op == OP_GE; }
+bool isArithmetic(int op) { return op >= OP_ADD && op <= OP_MOD; }
+
+bool isNumber(int t) { return t == ANY_INT32 || t == ANY_INT64 || t == ANY_FLOAT || t == ANY_DOUBLE; }
+bool isNumeric(int t) { return isNumber(t) || t == ANY_BOOL; }
+bool isInteger(int t) { return t == ANY_INT32 || t == ANY_INT64; }
+
+// The type code of a plain value as the operators see it (opaque values are
+// objects).
+int kindOf(const Any& v) { return v.isOpaque() ? 1000 : v.getType(); }
+
+template <class T>
+bool compare(int op, T a, T b, bool* out) {
+  switch (op) {
+    case OP_LT: *out = a < b; return true;
+    case OP_LE: *out = a <= b; return true;
+    case OP_GT: *out = a > b; return true;
+    case OP_GE: *out = a >= b; return true;
+    case OP_EQ: case OP_STRICT_EQ: *out = a == b; return true;
+    case OP_NE: case OP_STRICT_NE: *out = a != b; return true;
+    default: return false;
+  }
+}
+
+// Integer arithmetic wrapping in the type's width. Division and remainder
+// by zero are TypeError 99; the most negative value divided by -1 wraps to
+// itself (as its multiplication by -1 does) and its remainder is 0.
+template <class T, class U>
+bool integerArith(Parser* parser, const AstNode* node, int op, T a, T b, T* out) {
+  switch (op) {
+    case OP_ADD: *out = static_cast<T>(static_cast<U>(a) + static_cast<U>(b)); return true;
+    case OP_SUB: *out = static_cast<T>(static_cast<U>(a) - static_cast<U>(b)); return true;
+    case OP_MUL: *out = static_cast<T>(static_cast<U>(a) * static_cast<U>(b)); return true;
+    case OP_DIV:
+    case OP_MOD:
+      if (b == 0) return fail(parser, node, kType, 99);
+      if (b == -1) {
+        *out = op == OP_DIV ? static_cast<T>(U{0} - static_cast<U>(a)) : T{0};
+        return true;
+      }
+      *out = op == OP_DIV ? a / b : a % b;
+      return true;
+    default:
+      return fail(parser, node, kType, 99);
+  }
+}
+
+template <class T>
+bool floatingArith(int op, T a, T b, T* out) {
+  switch (op) {
+    case OP_ADD: *out = a + b; return true;
+    case OP_SUB: *out = a - b; return true;
+    case OP_MUL: *out = a * b; return true;
+    case OP_DIV: *out = a / b; return true;
+    case OP_MOD: *out = static_cast<T>(std::fmod(a, b)); return true;
+    default: return false;
+  }
+}
+
+long long asInt64(const Any& v) {
+  switch (v.getType()) {
+    case ANY_INT32: return v.getInt32();
+    case ANY_INT64: return v.getInt64();
+    case ANY_BOOL: return v.getBool() ? 1 : 0;
+    default: return 0;
+  }
+}
+
+double asDouble(const Any& v) {
+  switch (v.getType()) {
+    case ANY_INT32: return v.getInt32();
+    case ANY_INT64: return static_cast<double>(v.getInt64());
+    case ANY_FLOAT: return v.getFloat();
+    case ANY_DOUBLE: return v.getDouble();
+    case ANY_BOOL: return v.getBool() ? 1.0 : 0.0;
+    default: return 0.0;
+  }
+}
+
+// `+` with a text: the texts of both operands joined.
+bool concatenate(Parser* parser, const AstNode* node, const Any& left, const Any& right, Any& out) {
+  char* owned[2] = {nullptr, nullptr};
+  const char* parts[2];
+  const Any* operands[2] = {&left, &right};
+  for (int i = 0; i < 2; i++) {
+    if (isText(*operands[i])) {
+      parts[i] = textOf(*operands[i]);
+    } else {
+      owned[i] = const_cast<Any*>(operands[i])->toString(parser);
+      parts[i] = owned[i];
+    }
+    if (parts[i] == nullptr) parts[i] = "";
+  }
+  size_t a = std::strlen(parts[0]);
+  size_t b = std::strlen(parts[1]);
+  bool ok = a + b <= parser->maxTextLength();
+  // Building long texts is work: a step per 4 KiB, so that a budget also
+  // bounds a loop of large concatenations.
+  if (ok && !parser->charge(node, static_cast<long long>((a + b) >> 12))) {
+    std::free(owned[0]);
+    std::free(owned[1]);
+    return false;
+  }
+  if (ok) {
+    char* text = static_cast<char*>(std::malloc(a + b + 1));
+    if (text == nullptr) {
+      ok = false;
+    } else {
+      std::memcpy(text, parts[0], a);
+      std::memcpy(text + a, parts[1], b);
+      text[a + b] = '\0';
+      out.adoptString(text);
+    }
+  }
+  std::free(owned[0]);
+  std::free(owned[1]);
+  return ok || fail(parser, node, kRange, Parser::kResourceCode);
+}
+
+// Rule for a text against a number: the text converted, then the operation
+// in 64-bit integers (`integer`) or in double.
+bool textWithNumber(Parser* parser, const AstNode* node, int op, const Any& left, const Any& right, Any& out,
+                    bool integer) {
+  bool leftText = isText(left);
+  const char* text = leftText ? textOf(left) : textOf(right);
+  const Any& number = leftText ? right : left;
+  if (op == OP_STRICT_EQ || op == OP_STRICT_NE) {
+    out.set(op == OP_STRICT_NE);
+    return true;
+  }
+  long long i = 0;
+  double d = 0;
+  bool converted = text != nullptr && (integer ? Lex::convertToInt64(text, &i) : Lex::convertToDouble(text, &d));
+  if (!converted) {
+    if (isArithmetic(op)) return fail(parser, node, kType, 49);
+    out.set(op == OP_NE);
+    return true;
+  }
+  if (integer) {
+    long long a = leftText ? i : asInt64(number);
+    long long b = leftText ? asInt64(number) : i;
+    if (isArithmetic(op)) {
+      long long r;
+      if (!integerArith<long long, unsigned long long>(parser, node, op, a, b, &r)) return false;
+      out.set(r);
+      return true;
+    }
+    bool r;
+    if (!compare(op, a, b, &r)) return fail(parser, node, kType, 99);
+    out.set(r);
+    return true;
+  }
+  double a = leftText ? d : asDouble(number);
+  double b = leftText ? asDouble(number) : d;
+  if (isArithmetic(op)) {
+    double r;
+    if (!floatingArith(op, a, b, &r)) return fail(parser, node, kType, 99);
+    out.set(r);
+    return true;
+  }
+  if (op == OP_EQ) {
+    // Loose equality of a text with a floating value allows for the
+    // rounding of the text's decimal digits.
+    out.set(std::fabs(a - b) < 1e-11);
+    return true;
+  }
+  bool r;
+  if (!compare(op, a, b, &r)) return fail(parser, node, kType, 99);
+  out.set(r);
+  return true;
+}
+
+}  // namespace
+
+namespace interp {
+
+bool mathOp(Parser* parser, const AstNode* node, int op, const Any& left, const Any& right, Any& out) {
+  int lt = kindOf(left);
+  int rt = kindOf(right);
+  bool ls = isText(left);
+  bool rs = isText(right);
+
+  // 1. `+` with a text concatenates.
+  if (op == OP_ADD && (ls || rs)) return concatenate(parser, node, left, right, out);
+
+  // 2. null.
+  if (lt == ANY_NULL || rt == ANY_NULL) {
+    bool bothNull = lt == ANY_NULL && rt == ANY_NULL;
+    switch (op) {
+      case OP_EQ: out.set(bothNull || lt == ANY_UNDEFINED || rt == ANY_UNDEFINED); return true;
+      case OP_NE: out.set(!(bothNull || lt == ANY_UNDEFINED || rt == ANY_UNDEFINED)); return true;
+      case OP_STRICT_EQ: out.set(bothNull); return true;
+      case OP_STRICT_NE: out.set(!bothNull); return true;
+      default: return fail(parser, node, kType, 99);
+    }
+  }
+  // 3. undefined.
+  if (lt == ANY_UNDEFINED || rt == ANY_UNDEFINED) {
+    bool both = lt == ANY_UNDEFINED && rt == ANY_UNDEFINED;
+    switch (op) {
+      case OP_EQ: case OP_STRICT_EQ: out.set(both); return true;
+      case OP_NE: case OP_STRICT_NE: out.set(!both); return true;
+      default: return fail(parser, node, kType, 99);
+    }
+  }
+  // 4. two texts.
+  if (ls && rs) {
+    const char* a = textOf(left);
+    const char* b = textOf(right);
+    int c = std::strcmp(a != nullptr ? a : "", b != nullptr ? b : "");
+    bool r;
+    if (!compare(op, c, 0, &r)) return fail(parser, node, kType, 99);
+    out.set(r);
+    return true;
+  }
+  // 5. and 6. a text with a number.
+  if ((ls && isInteger(rt)) || (rs && isInteger(lt))) return textWithNumber(parser, node, op, left, right, out, true);
+  if ((ls && (rt == ANY_FLOAT || rt == ANY_DOUBLE)) || (rs && (lt == ANY_FLOAT || lt == ANY_DOUBLE))) {
+    return textWithNumber(parser, node, op, left, right, out, false);
+  }
+  // 7. numbers and booleans.
+  if (isNumeric(lt) && isNumeric(rt)) {
+    if (lt == ANY_BOOL && rt == ANY_BOOL && (op == OP_STRICT_EQ || op == OP_STRICT_NE)) {
+      // Two booleans have the same type: strict equality compares them.
+      out.set((left.getBool() == right.getBool()) == (op == OP_STRICT_EQ));
+      return true;
+    }
+    int type = ANY_INT32;
+    if (lt == ANY_DOUBLE || rt == ANY_DOUBLE) {
+      type = ANY_DOUBLE;
+    } else if (lt == ANY_FLOAT || rt == ANY_FLOAT) {
+      type = ANY_FLOAT;
+    } else if (lt == ANY_INT64 || rt == ANY_INT64) {
+      type = ANY_INT64;
+    }
+    bool sameType = lt == type && rt == type;
+    if (op == OP_STRICT_EQ && !sameType) {
+      out.set(false);
+      return true;
+    }
+    if (op == OP_STRICT_NE && !sameType) {
+      out.set(true);
+      return true;
+    }
+    bool r;
+    switch (type) {
+      case ANY_INT32: {
+        int a = static_cast<int>(asInt64(left));
+        int b = static_cast<int>(asInt64(right));
+        if (isArithmetic(op)) {
+          int v;
+          if (!integerArith<int, unsigned>(parser, node, op, a, b, &v)) return false;
+          out.set(v);
+          return true;
+        }
+        if (!compare(op, a, b, &r)) return fail(parser, node, kType, 99);
+        break;
+      }
+      case ANY_INT64: {
+        long long a = asInt64(left);
+        long long b = asInt64(right);
+        if (isArithmetic(op)) {
+          long long v;
+          if (!integerArith<long long, unsigned long long>(parser, node, op, a, b, &v)) return false;
+          out.set(v);
+          return true;
+        }
+        if (!compare(op, a, b, &r)) return fail(parser, node, kType, 99);
+        break;
+      }
+      case ANY_FLOAT: {
+        auto a = static_cast<float>(asDouble(left));
+        auto b = static_cast<float>(asDouble(right));
+        if (isArithmetic(op)) {
+          float v;
+          if (!floatingArith(op, a, b, &v)) return fail(parser, node, kType, 99);
+          out.set(v);
+          return true;
+        }
+        if (!compare(op, a, b, &r)) return fail(parser, node, kType, 99);
+        break;
+      }
+      default: {
+        double a = asDouble(left);
+        double b = asDouble(right);
+        if (isArithmetic(op)) {
+          double v;
+          if (!floatingArith(op, a, b, &v)) return fail(parser, node, kType, 99);
+          out.set(v);
+          return true;
+        }
+        if (!compare(op, a, b, &r)) return fail(parser, node, kType, 99);
+        break;
+      }
+    }
+    out.set(r);
+    return true;
+  }
+  // 8. the rest.
+  if (lt == ANY_BOOL || rt == ANY_BOOL) {
+    if (!ls && !rs) return fail(parser, node, kReference, 21);
+  }
+  (void)isEquality;
+  (void)isOrdering;
+  return fail(parser, node, kType, 99);
+}
+
+bool bitOp(Parser* parser, const AstNode* node, int op, const Any& left, const Any& right, Any& out) {
+  int lt = kindOf(left);
+  int rt = kindOf(right);
+  if (lt == ANY_INT32 && rt == ANY_INT32) {
+    int a = left.getInt32();
+    int b = right.getInt32();
+    unsigned count = static_cast<unsigned>(b) & 31u;
+    switch (op) {
+      case OP_BIT_AND: out.set(a & b); return true;
+      case OP_BIT_OR: out.set(a | b); return true;
+      case OP_BIT_XOR: out.set(a ^ b); return true;
+      case OP_SHL: out.set(static_cast<int>(static_cast<unsigned>(a) << count)); return true;
+      case OP_SHR: out.set(a >> count); return true;
+      case OP_USHR: out.set(static_cast<int>(static_cast<unsigned>(a) >> count)); return true;
+      default: return fail(parser, node, kType, 101);
+    }
+  }
+  if (isInteger(lt) && isInteger(rt)) {
+    long long a = asInt64(left);
+    long long b = asInt64(right);
+    unsigned count = static_cast<unsigned>(b) & 63u;
+    switch (op) {
+      case OP_BIT_AND: out.set(a & b); return true;
+      case OP_BIT_OR: out.set(a | b); return true;
+      case OP_BIT_XOR: out.set(a ^ b); return true;
+      case OP_SHL: out.set(static_cast<long long>(static_cast<unsigned long long>(a) << count)); return true;
+      case OP_SHR: out.set(a >> count); return true;
+      case OP_USHR: out.set(static_cast<long long>(static_cast<unsigned long long>(a) >> count)); return true;
+      default: return fail(parser, node, kType, 101);
+    }
+  }
+  return fail(parser, node, kType, 101);
+}
+
+}  // namespace interp
+
+// ---- the binary nodes
+
+namespace {
+
+bool evalMath(Parser* parser, const BinaryExprAstNode* node, int op, Any& out) {
+  if (!parser->stackRoom(node)) return false;
+  Any left;
+  Any right;
+  if (!node->left()->evalValue(parser, left) || !node->right()->evalValue(parser, right)) return false;
+  return mathOp(parser, node, op, left, right, out);
+}
+
+bool evalBits(Parser* parser, const BinaryExprAstNode* node, int op, Any& out) {
+  if (!parser->stackRoom(node)) return false;
+  Any left;
+  Any right;
+  if (!node->left()->evalValue(parser, left) || !node->right()->evalValue(parser, right)) return false;
+  return bitOp(parser, node, op, left, right, out);
+}
+
+}  // namespace
+
+bool AddAstNode::evalValue(Parser* parser, Any& out) const { return evalMath(parser, this, opCode(), out); }
+bool MulAstNode::evalValue(Parser* parser, Any& out) const { return evalMath(parser, this, opCode(), out); }
+bool CompareAstNode::evalValue(Parser* parser, Any& out) const { return evalMath(parser, this, opCode(), out); }
+bool EqualsAstNode::evalValue(Parser* parser, Any& out) const { return evalMath(parser, this, opCode(), out); }
+bool ShiftAstNode::evalValue(Parser* parser, Any& out) const { return evalBits(parser, this, opCode(), out); }
+bool BitwiseAndAstNode::evalValue(Parser* parser, Any& out) const { return evalBits(parser, this, OP_BIT_AND, out); }
+bool BitwiseOrAstNode::evalValue(Parser* parser, Any& out) const { return evalBits(parser, this, OP_BIT_OR, out); }
+bool BitwiseXorAstNode::evalValue(Parser* parser, Any& out) const { return evalBits(parser, this, OP_BIT_XOR, out); }

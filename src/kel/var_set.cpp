@@ -1,0 +1,307 @@
+#include "kel/var_set.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "model/any.h"
+#include "model/any_array.h"
+#include "model/attributes.h"
+#include "model/string_builder.h"
+#include "kel/place.h"
+
+struct VarSet::Entry {
+  char* name;
+  Any* value = nullptr;  // owned, may be absent
+  ObjRef subSet;         // may be empty
+  Entry* next = nullptr;
+};
+
+namespace {
+
+// Copies `source` into `out` the way a variable read does: scalars and texts
+// by value, references sharing their target.
+void copyValue(Any& out, const Any& source) {
+  switch (source.getType()) {
+    case ANY_NULL: out.clear(); return;
+    case ANY_UNDEFINED: out.setUndefined(); return;
+    case ANY_BOOL: out.set(source.getBool()); return;
+    case ANY_INT32:
+      out.set(source.getInt32());
+      out.setSubtype(source.getSubtype());
+      return;
+    case ANY_INT64:
+      out.set(source.getInt64());
+      out.setSubtype(source.getSubtype());
+      return;
+    case ANY_FLOAT: out.set(source.getFloat()); return;
+    case ANY_DOUBLE: out.set(source.getDouble()); return;
+    case ANY_REF:
+      if (!source.isOpaque()) {
+        out.setRef(source.getRef() != nullptr ? new ObjRef(*source.getRef()) : nullptr);
+        return;
+      }
+      break;
+    default:
+      break;
+  }
+  Any* copy = new Any(source);
+  out.takeFrom(*copy);
+  delete copy;
+}
+
+}  // namespace
+
+void kelCopyValue(Any& out, const Any& source) { copyValue(out, source); }
+
+// ---- AbstractVarSet defaults and the object protocol
+
+int AbstractVarSet::readVariable(const char* name, Any& out) {
+  if (Any* value = get(name)) {
+    copyValue(out, *value);
+    return 0;
+  }
+  if (AbstractVarSet* sub = getSubSet(name)) {
+    out.setRef(new ObjRef(sub));
+    return 0;
+  }
+  return 46;
+}
+
+bool AbstractVarSet::assignValue(const char* name, Any& value) {
+  Any* moved = new Any();
+  moved->takeFrom(value);
+  value.clear();
+  return set(name, moved);
+}
+
+int AbstractVarSet::getField(Parser*, Any** result, const char* name) const {
+  auto* self = const_cast<AbstractVarSet*>(this);
+  Any* out = new Any();
+  int rc = self->readVariable(name, *out);
+  if (rc != 0) {
+    delete out;
+    out = nullptr;
+  }
+  *result = out;
+  return rc;
+}
+
+int AbstractVarSet::setField(Parser*, const char* name, Any* value) { return set(name, value) ? 0 : 46; }
+
+int AbstractVarSet::callMemberFn(Parser* parser, Any** result, Translatable* self, const char* name, Any** args) {
+  return Translatable::callMemberFn(parser, result, self, name, args);
+}
+
+// ---- VarSet
+
+VarSet::VarSet() { isVarSet_ = true; }
+
+VarSet::~VarSet() {
+  // Iteratively: a long list must not recurse.
+  Entry* e = entries_;
+  while (e != nullptr) {
+    Entry* next = e->next;
+    destroy(e);
+    e = next;
+  }
+}
+
+void VarSet::destroy(Entry* entry) {
+  free(entry->name);
+  delete entry->value;
+  delete entry;
+}
+
+VarSet::Entry* VarSet::find(const char* name) const {
+  for (Entry* e = entries_; e != nullptr; e = e->next) {
+    if (e->name[0] == name[0] && std::strcmp(e->name, name) == 0) return e;
+  }
+  return nullptr;
+}
+
+VarSet::Entry* VarSet::findOrAdd(const char* name) {
+  if (Entry* e = find(name)) return e;
+  auto* e = new Entry;
+  e->name = strdup(name);
+  e->next = entries_;
+  entries_ = e;
+  return e;
+}
+
+AbstractVarSet* VarSet::getSubSet(const char* name) {
+  if (name == nullptr) return nullptr;
+  for (VarSet* s = this; s != nullptr;) {
+    for (Entry* e = s->entries_; e != nullptr; e = e->next) {
+      if (e->subSet.getTarget() != nullptr && std::strcmp(e->name, name) == 0) {
+        return static_cast<AbstractVarSet*>(e->subSet.getTarget());
+      }
+    }
+    AbstractVarSet* p = s->parent();
+    if (p == nullptr) return nullptr;
+    s = p->asVarSet();
+    if (s == nullptr) return p->getSubSet(name);
+  }
+  return nullptr;
+}
+
+bool VarSet::set(const char* name, AbstractVarSet* subSet) {
+  if (name == nullptr) return false;
+  if (!readOnly_) {
+    if (Entry* e = find(name)) {
+      delete e->value;
+      e->value = nullptr;
+      e->subSet.set(subSet);
+      return true;
+    }
+  }
+  AbstractVarSet* p = parent();
+  return p != nullptr && p->set(name, subSet);
+}
+
+bool VarSet::define(const char* name, AbstractVarSet* subSet) {
+  if (readOnly_ || name == nullptr) return false;
+  Entry* e = findOrAdd(name);
+  delete e->value;
+  e->value = nullptr;
+  e->subSet.set(subSet);
+  return true;
+}
+
+Any* VarSet::get(const char* name) {
+  if (name == nullptr) return nullptr;
+  for (VarSet* s = this; s != nullptr;) {
+    if (Attributes* map = s->getThis()) {
+      if (Any* value = map->getAttribute(name)) return value;
+    }
+    for (Entry* e = s->entries_; e != nullptr; e = e->next) {
+      if (e->value != nullptr && e->name[0] == name[0] && std::strcmp(e->name, name) == 0) return e->value;
+    }
+    AbstractVarSet* p = s->parent();
+    if (p == nullptr) return nullptr;
+    s = p->asVarSet();
+    if (s == nullptr) return p->get(name);
+  }
+  return nullptr;
+}
+
+bool VarSet::set(const char* name, Any* value) {
+  if (value == nullptr) return false;
+  bool ok = assignValue(name, *value);
+  delete value;
+  return ok;
+}
+
+bool VarSet::assignValue(const char* name, Any& value) {
+  if (name == nullptr) return false;
+  for (VarSet* s = this; s != nullptr;) {
+    if (!s->readOnly_) {
+      if (Entry* e = s->find(name)) {
+        e->subSet.set(nullptr);
+        if (e->value == nullptr) e->value = new Any();
+        e->value->takeFrom(value);
+        value.clear();
+        return true;
+      }
+    }
+    AbstractVarSet* p = s->parent();
+    if (p == nullptr) return false;
+    s = p->asVarSet();
+    if (s == nullptr) return p->assignValue(name, value);
+  }
+  return false;
+}
+
+bool VarSet::define(const char* name, Any* value) {
+  if (value == nullptr) return false;
+  if (readOnly_ || name == nullptr) {
+    delete value;
+    return false;
+  }
+  Entry* e = findOrAdd(name);
+  e->subSet.set(nullptr);
+  delete e->value;
+  e->value = value;
+  return true;
+}
+
+bool VarSet::defineValue(const char* name, Any& value) {
+  if (readOnly_ || name == nullptr) return false;
+  Entry* e = findOrAdd(name);
+  e->subSet.set(nullptr);
+  if (e->value == nullptr) e->value = new Any();
+  e->value->takeFrom(value);
+  value.clear();
+  return true;
+}
+
+void VarSet::clear(const char* name) {
+  if (readOnly_ || name == nullptr) return;
+  for (Entry** link = &entries_; *link != nullptr; link = &(*link)->next) {
+    if (std::strcmp((*link)->name, name) == 0) {
+      Entry* dead = *link;
+      *link = dead->next;
+      destroy(dead);
+      return;
+    }
+  }
+}
+
+void VarSet::clear() {
+  if (readOnly_) return;
+  Entry* e = entries_;
+  entries_ = nullptr;
+  while (e != nullptr) {
+    Entry* next = e->next;
+    if (e->value != nullptr && e->value->getType() == ANY_REF) {
+      // A container the variable refers to is emptied with it, so that a
+      // cleared set leaves no large structure behind in other holders.
+      Translatable* target = e->value->getRefTarget();
+      if (target != nullptr) {
+        switch (target->getObjectID()) {
+          case OBJ_ANY_ID: static_cast<Any*>(target)->clear(); break;
+          case OBJ_ANYARRAY_ID: static_cast<AnyArray*>(target)->clear(); break;
+          case OBJ_ATTRIBUTES_ID: static_cast<Attributes*>(target)->clear(); break;
+          default: break;
+        }
+      }
+    }
+    destroy(e);
+    e = next;
+  }
+}
+
+void VarSet::setThis(Attributes* map) { this_.set(map); }
+void VarSet::clearThis() { this_.set(nullptr); }
+Attributes* VarSet::getThis() { return static_cast<Attributes*>(this_.getTarget()); }
+
+char** VarSet::getLocalVariables() {
+  int n = 0;
+  for (Entry* e = entries_; e != nullptr; e = e->next) n++;
+  char** names = new char*[n + 1];
+  int i = 0;
+  for (Entry* e = entries_; e != nullptr; e = e->next) names[i++] = strdup(e->name);
+  names[i] = nullptr;
+  return names;
+}
+
+char* VarSet::toString(Parser* parser) {
+  StringBuilder out;
+  out.append("{ ");
+  bool first = true;
+  for (Entry* e = entries_; e != nullptr; e = e->next) {
+    if (!first) out.append(", ");
+    first = false;
+    out.append(e->name);
+    out.append(": ");
+    if (e->value != nullptr) {
+      char* text = e->value->toString(parser);
+      out.append(text != nullptr ? text : "null");
+      free(text);
+    } else {
+      out.append("<set>");
+    }
+  }
+  out.append(first ? " }" : " }");
+  return out.take();
+}

@@ -1,0 +1,61 @@
+// VarSet: the concrete kel variable set. Entries are a singly linked list,
+// the most recently defined first; each holds a name, a value or a sub-set.
+// An optional this-map (Attributes) is consulted before the variables.
+// Lookups walk the chain of parents. Not synchronised: a set is used by one
+// execution at a time.
+#pragma once
+
+#include "kel/abstract_var_set.h"
+#include "model/obj_ref.h"
+
+class VarSet : public AbstractVarSet {
+ public:
+  VarSet();
+  ~VarSet() override;
+  VarSet(const VarSet&) = delete;
+  VarSet& operator=(const VarSet&) = delete;
+
+  void setReadOnly(bool readOnly) override { readOnly_ = readOnly; }
+  [[nodiscard]] bool isReadOnly() const { return readOnly_; }
+  // The first entry of that name with a sub-set, here or in a parent.
+  AbstractVarSet* getSubSet(const char* name) override;
+  // The first entry of that name here gets the sub-set (its value dropped);
+  // not found here or read-only: the parent's set; no parent: false.
+  bool set(const char* name, AbstractVarSet* subSet) override;
+  // Replaces the entry of that name here, or adds one at the head; false
+  // when read-only.
+  bool define(const char* name, AbstractVarSet* subSet) override;
+  // The this-map's attribute, else the first entry of that name holding a
+  // value, else the parent's get; null when none. Not a copy.
+  Any* get(const char* name) override;
+  // Takes `value` over (deleted when the set refuses it).
+  bool set(const char* name, Any* value) override;
+  bool define(const char* name, Any* value) override;
+  // Removes the first entry of that name from this set (not read-only).
+  void clear(const char* name) override;
+  // Removes every entry (not read-only); an array, attribute set or Any
+  // that a value refers to is emptied first.
+  void clear() override;
+  void setThis(Attributes* map) override;
+  void clearThis() override;
+  Attributes* getThis() override;
+  char** getLocalVariables() override;
+
+  bool assignValue(const char* name, Any& value) override;
+  // define(name, value) moving the value in place.
+  bool defineValue(const char* name, Any& value);
+
+  char* toString(Parser* parser) override;
+
+ private:
+  struct Entry;
+  [[nodiscard]] Entry* find(const char* name) const;
+  Entry* findOrAdd(const char* name);
+  static void destroy(Entry* entry);
+
+  Entry* entries_ = nullptr;
+  ObjRef this_;
+  bool readOnly_ = false;
+};
+
+inline VarSet* AbstractVarSet::asVarSet() { return isVarSet_ ? static_cast<VarSet*>(this) : nullptr; }

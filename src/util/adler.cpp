@@ -1,0 +1,143 @@
+#include "util/adler.h"
+
+#include <openssl/evp.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <mutex>
+
+namespace {
+
+// Agreed by both ends of a transfer: changing any value breaks matching with
+// peers that still use the old ones.
+constexpr uint32_t kSeeds[16] = {
+    0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19, 0xcbbb9d5d, 0x629a292a,
+    0x9159015a, 0x152fecd8, 0x67332667, 0x8eb44a87, 0xdb0c2e0d, 0x47b5481d, 0xae5f9156, 0xcf6c85d2,
+};
+constexpr uint32_t kInitialSeedT = 0x6a09e667;
+
+// Readers take the seed without the lock (it is read for every checksum);
+// the lock keeps a reseed's three updates together.
+std::mutex seedLock;
+std::atomic<uint32_t> seed{0};
+int seedX = 0;
+uint32_t seedT = kInitialSeedT;
+
+}  // namespace
+
+void adler_setSeed(uint32_t value) {
+  std::lock_guard<std::mutex> lk(seedLock);
+  seed = value;
+}
+
+uint32_t adler_getSeed() { return seed.load(std::memory_order_relaxed); }
+
+void adler_reseed() {
+  std::lock_guard<std::mutex> lk(seedLock);
+  seedX = (seedX + 1) & 15;
+  seed.store(seed.load(std::memory_order_relaxed) + kSeeds[seedX] - seedT, std::memory_order_relaxed);
+  seedT += 1;
+}
+
+void adler_setSeedState(uint32_t s, int x, uint32_t t) {
+  std::lock_guard<std::mutex> lk(seedLock);
+  seed = s;
+  seedX = x & 15;
+  seedT = t;
+}
+
+void adler_Init(_ADLER* state) {
+  state->a = adler_getSeed() & 0xFFFF;
+  state->b = 0;
+}
+
+void adler_Update(_ADLER* state, const unsigned char* bytes, size_t length) {
+  uint32_t a = state->a;
+  uint32_t b = state->b;
+  // Sums of up to 3800 bytes stay below 2^32 before they are reduced
+  // (a < 65521 + 3800 * 255, b grows by at most a per byte).
+  while (length > 0) {
+    size_t n = length < 3800 ? length : 3800;
+    length -= n;
+    while (n-- > 0) {
+      a += *bytes++;
+      b += a;
+    }
+    a %= kAdlerMod;
+    b %= kAdlerMod;
+  }
+  state->a = a;
+  state->b = b;
+}
+
+void adler_Update(_ADLER* state, unsigned char out, unsigned char in, uint32_t windowLength) {
+  // Everything in 64 bits and reduced before it is subtracted: the seed's low
+  // half may exceed the modulus, and n * out may exceed 32 bits.
+  uint64_t s = (adler_getSeed() & 0xFFFF) % kAdlerMod;
+  uint64_t a = (uint64_t{state->a} + in + kAdlerMod - out) % kAdlerMod;
+  uint64_t nOut = (uint64_t{windowLength} % kAdlerMod) * out % kAdlerMod;
+  uint64_t b = (uint64_t{state->b} % kAdlerMod + a + (kAdlerMod - s) + (kAdlerMod - nOut)) % kAdlerMod;
+  state->a = static_cast<uint32_t>(a);
+  state->b = static_cast<uint32_t>(b);
+}
+
+int adler_sum(AdlerReadFn read, void* context, long long length, uint32_t* result) {
+  _ADLER st;
+  adler_Init(&st);
+  char buf[1024];
+  while (length > 0) {
+    int want = length < static_cast<long long>(sizeof buf) ? static_cast<int>(length) : static_cast<int>(sizeof buf);
+    int n = read(context, buf, want);
+    if (n < 0) return n;
+    if (n == 0) return -EIO;
+    adler_Update(&st, reinterpret_cast<unsigned char*>(buf), static_cast<size_t>(n));
+    length -= n;
+  }
+  *result = adler_Final(&st);
+  return 0;
+}
+
+int adler_sum(int fd, long long length, uint32_t* result) {
+  auto readFd = [](void* ctx, char* buf, int n) -> int {
+    int fd = *static_cast<int*>(ctx);
+    for (;;) {
+      ssize_t r = ::read(fd, buf, static_cast<size_t>(n));
+      if (r < 0 && errno == EINTR) continue;
+      return r < 0 ? -errno : static_cast<int>(r);
+    }
+  };
+  return adler_sum(readFd, &fd, length, result);
+}
+
+AdlerRoller::AdlerRoller(uint32_t s, uint32_t windowLength) : seed_(s), window_(windowLength) {
+  uint32_t negSeed = kAdlerMod - (s & 0xFFFF) % kAdlerMod;  // in 1..65521
+  uint64_t n = windowLength % kAdlerMod;
+  for (uint32_t v = 0; v < 256; ++v) {
+    uint32_t negOut = kAdlerMod - static_cast<uint32_t>(n * v % kAdlerMod);  // in 1..65521
+    addOut_[v] = negSeed + negOut;
+  }
+}
+
+void AdlerRoller::reset(const unsigned char* bytes) {
+  _ADLER st{seed_ & 0xFFFF, 0};
+  adler_Update(&st, bytes, window_);
+  a_ = st.a;
+  b_ = st.b;
+  untilReduce_ = kReduceEvery;
+}
+
+int md5_digest(const void* bytes, size_t length, unsigned char digest[kMd5Size]) {
+  unsigned int n = 0;
+  if (EVP_Digest(bytes, length, digest, &n, EVP_md5(), nullptr) != 1 || n != kMd5Size) return -1;
+  return 0;
+}
+
+void md5_digestToString(const unsigned char digest[kMd5Size], char* dst) {
+  static const char kHex[] = "0123456789abcdef";
+  for (size_t i = 0; i < kMd5Size; ++i) {
+    dst[2 * i] = kHex[digest[i] >> 4];
+    dst[2 * i + 1] = kHex[digest[i] & 15];
+  }
+  dst[2 * kMd5Size] = 0;
+}

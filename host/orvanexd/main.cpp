@@ -99,7 +99,10 @@ int parseArgs(int argc, char** argv, Args* a) {
     } else if (arg == "-testcred") {
       // The credential look-up child: the module re-executes this program.
       a->testcred = true;
-    } else if (a->testcred || arg == "-nss_workaround" || arg == "-debug_creds" || arg == "-bufsize") {
+    } else if (arg == "-bufsize") {
+      // A setting of the credential child with its number, read by the module itself.
+      if (i + 1 < argc) ++i;
+    } else if (a->testcred || arg == "-nss_workaround" || arg == "-debug_creds") {
       // Settings of the credential child, read by the module itself.
     } else {
       fprintf(stderr, "orvanexd: unknown argument %s\n%s", arg.c_str(), kUsage);

@@ -99,7 +99,19 @@ void registerProcessStats() {
 extern "C" void lockPerfPid() { pidLock().enter(); }
 extern "C" void unlockPerfPid() { pidLock().exit(); }
 
+namespace {
+// Guarded by pidLock(). Kept apart from the host's table, which may be absent
+// or full, because reaping depends on it.
+std::vector<pid_t>& ownChildren() {
+  static std::vector<pid_t>* children = new std::vector<pid_t>();
+  return *children;
+}
+}  // namespace
+
+void ownChildPids(std::vector<pid_t>* out) { *out = ownChildren(); }
+
 extern "C" void addPerfPid(pid_t pid) {
+  if (pid > 0) ownChildren().push_back(pid);
   if (perfData == nullptr) return;
   int32_t* pids = perfData->childPids;
   if (pids[0] <= 0) {
@@ -123,6 +135,14 @@ extern "C" void addPerfPid(pid_t pid) {
 }
 
 extern "C" void removePerfPid(pid_t pid) {
+  std::vector<pid_t>& own = ownChildren();
+  for (size_t i = 0; i < own.size(); i++) {
+    if (own[i] == pid) {
+      own[i] = own.back();
+      own.pop_back();
+      break;
+    }
+  }
   if (perfData == nullptr || pid <= 0) return;
   for (int i = 0; i < kPerfChildPids && perfData->childPids[i] != -1; i++) {
     if (perfData->childPids[i] == pid) perfData->childPids[i] = 0;

@@ -8,6 +8,8 @@
 // is guarded by lockPerfPid(); registration of counters and slots is locked.
 #pragma once
 
+#include <vector>
+
 #include <cstdint>
 #include <sys/types.h>
 
@@ -66,6 +68,15 @@ void addPerfPid(pid_t pid);
 void removePerfPid(pid_t pid);
 void zeroPerfPids();
 void killPerfPids();
+}
+
+// The children recorded with addPerfPid and not yet removed, whether or not a
+// host area is installed; REQUIRES lockPerfPid() held. The signal thread reaps
+// only these: other code in the process (the Java VM's Process objects among
+// it) waits for its own children by pid and must still find their status.
+void ownChildPids(std::vector<pid_t>* out);
+
+extern "C" {
 
 // A reactor thread's slot, or -1 when the table is full. `name` is cut to 19
 // characters.

@@ -65,24 +65,40 @@ bool FnCallAstNode::evalValue(Parser* parser, Any& out) const {
   if (!isNew_) {
     Place place;
     Any value;
-    int kind = target_->evalRef(parser, place, value);
-    if (kind == kFailed) {
-      // obj.method(...) where the member cannot be read as a value (a
-      // string's method, say): call the method on the object part.
-      const auto* deref = target_->getType() == MEMBER_DEREF ? static_cast<const MemberDerefAstNode*>(target_.get())
-                                                              : nullptr;
-      if (member != nullptr || deref == nullptr || deref->member() == nullptr || !deref->member()->isIdentifier()) {
-        return false;
-      }
-      parser->recover();
+    int kind;
+    const auto* deref = member == nullptr && target_->getType() == MEMBER_DEREF
+                            ? static_cast<const MemberDerefAstNode*>(target_.get())
+                            : nullptr;
+    if (deref != nullptr && deref->member() != nullptr && deref->member()->isIdentifier()) {
+      // obj.name(...): the object part is evaluated once. On an object the
+      // member is a place as for a read; on a plain value (a text, a
+      // number) a member that cannot be read calls the method `name` of
+      // the value's prototype.
+      const char* name = static_cast<const IdentAstNode*>(deref->member())->name().c_str();
       if (!readObjectPart(parser, deref->object(), holder)) return false;
-      if (holder.getType() == ANY_REF) {
-        target = holder.getRefTarget();
-        if (target == nullptr) return fail(parser, this, kSyntax, 109);
+      if (holder.getType() == ANY_REF && !holder.isOpaque()) {
+        Translatable* owner = holder.getRefTarget();
+        if (owner == nullptr) return fail(parser, this, kSyntax, 109);
+        place.setMember(name, owner, false, true);
+        place.adoptHolder(holder);
+        kind = kPlace;
+      } else if (getProperty(parser, &holder, name, value, true) == 0 && value.getType() == ANY_REF &&
+                 value.getRefTarget() != nullptr) {
+        holder.clear();
+        kind = kValue;
       } else {
+        value.clear();
         target = &holder;
+        member = name;
+        kind = -1;  // decided
       }
-      member = static_cast<const IdentAstNode*>(deref->member())->name().c_str();
+    } else {
+      kind = target_->evalRef(parser, place, value);
+    }
+    if (kind == -1) {
+      // T and F are set.
+    } else if (kind == kFailed) {
+      return false;
     } else if (kind == kPlace) {
       int rc = placeGet(parser, place, value);
       if (rc == 0 && value.getType() == ANY_REF && value.getRefTarget() != nullptr) {
@@ -185,7 +201,9 @@ int Function::call(Parser* parser, const Location* location, Any** args, Any** r
   // A return that ran in the caller before this call belongs to the caller:
   // keep it aside so that the callee neither sees nor consumes it.
   std::unique_ptr<Any> callerReturn = parser->getReturnValue();
-  ObjRef keep(this);  // the body runs even if the last reference is dropped meanwhile
+  // The caller holds a reference to this function for the whole call (the
+  // call node keeps the value it called), so the body outlives an
+  // assignment that drops the function's last variable.
   parser->push(AbstractVarSet::kFunctionScope);
   AbstractVarSet* scope = parser->getCurrentScope();
   Any** arg = args;

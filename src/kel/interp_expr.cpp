@@ -180,6 +180,7 @@ bool ObjectAstNode::evalValue(Parser*, Any& out) const {
 }
 
 bool ObjectFactoryAstNode::evalValue(Parser* parser, Any& out) const {
+  if (!parser->stackRoom(this)) return false;
   Translatable* object;
   if (kind_ == kObject) {
     auto* map = new Attributes();
@@ -253,6 +254,7 @@ inline int failRef(Parser* parser, const AstNode* node, int type, int code) {
 }  // namespace
 
 int MemberDerefAstNode::evalRef(Parser* parser, Place& place, Any& value) const {
+  if (!parser->stackRoom(this)) return kFailed;
   if (member_ == nullptr || !member_->isIdentifier()) return failRef(parser, this, kSyntax, 105);
   const char* name = static_cast<const IdentAstNode*>(member_.get())->name().c_str();
   Any object;
@@ -271,6 +273,7 @@ int MemberDerefAstNode::evalRef(Parser* parser, Place& place, Any& value) const 
 }
 
 int ArrayDerefAstNode::evalRef(Parser* parser, Place& place, Any&) const {
+  if (!parser->stackRoom(this)) return kFailed;
   Any container;
   if (!objectValue(parser, object_.get(), container)) return kFailed;
   if (container.getType() != ANY_REF || container.isOpaque()) return failRef(parser, this, kType, 100);
@@ -303,6 +306,7 @@ int ArrayDerefAstNode::evalRef(Parser* parser, Place& place, Any&) const {
 // ---- assignment
 
 bool AssignmentExprAstNode::assign(Parser* parser, Any* result) const {
+  if (!parser->stackRoom(this)) return false;
   Place place;
   if (!expectAssignable(parser, target_.get(), place, nullptr)) return false;
   Any value;
@@ -415,12 +419,14 @@ bool LogicalOrAstNode::evalValue(Parser* parser, Any& out) const {
 }
 
 int ConditionalExpressionAstNode::evalRef(Parser* parser, Place& place, Any& value) const {
+  if (!parser->stackRoom(this)) return kFailed;
   bool condition;
   if (!expectBoolean(parser, condition_.get(), &condition)) return kFailed;
   return (condition ? then_ : else_)->evalRef(parser, place, value);
 }
 
 bool ConditionalExpressionAstNode::evalValue(Parser* parser, Any& out) const {
+  if (!parser->stackRoom(this)) return false;
   bool condition;
   if (!expectBoolean(parser, condition_.get(), &condition)) return false;
   return (condition ? then_ : else_)->evalValue(parser, out);

@@ -22,6 +22,7 @@
 #include "kel/var_set.h"
 #include "model/any.h"
 #include "model/any_array.h"
+#include "model/attributes.h"
 #include "model/obj_ref.h"
 
 namespace {
@@ -83,6 +84,28 @@ TEST(VarSet, SetWalksParentsAndReadOnlyRefuses) {
   EXPECT_EQ(setOf(child)->getField(nullptr, &out, "x"), 0);
   EXPECT_EQ(out->getInt32(), 2);
   delete out;
+}
+
+TEST(VarSet, ThisMapComesFirstAndClearByName) {
+  ObjRef root = Parser::buildRootVarSet();
+  auto* map = new Attributes();
+  ObjRef keepMap(map);
+  map->setAttribute("host", "from-map");
+  ASSERT_TRUE(setOf(root)->define("host", new Any("from-var")));
+  setOf(root)->setThis(map);
+  Parser parser("t", "host", nullptr, 1, 1, false);
+  ASSERT_TRUE(parser.parse());
+  Any* result = nullptr;
+  ASSERT_TRUE(parser.executeExpression(nullptr, setOf(root), &result));
+  EXPECT_STREQ(result->getString(), "from-map");
+  delete result;
+  setOf(root)->clearThis();
+  ASSERT_TRUE(parser.executeExpression(nullptr, setOf(root), &result));
+  EXPECT_STREQ(result->getString(), "from-var");
+  delete result;
+  setOf(root)->clear("host");
+  EXPECT_FALSE(parser.executeExpression(nullptr, setOf(root), &result));
+  EXPECT_EQ(parser.getError()->code(), 46);
 }
 
 TEST(Interp, RootSetKeepsTopLevelVarsAndGlobals) {

@@ -235,8 +235,9 @@ class Parser {
   // True while the thread's stack has room for another level of
   // evaluation; otherwise stores RangeError 39 at `node` and is false.
   [[nodiscard]] bool stackRoom(const AstNode* node) {
-    char here;
-    return &here > stackLimit_ || stackExhausted(node);
+    // The frame address is on the thread's real stack even where a
+    // sanitizer moves locals elsewhere.
+    return static_cast<const char*>(__builtin_frame_address(0)) > stackLimit_ || stackExhausted(node);
   }
   // Sets the stack bound of the running thread (done by each execution).
   void prepareStackLimit();

@@ -178,8 +178,8 @@ Any* Parser::purifyAssignable(const Any* value) {
 // ---- limits
 
 bool Parser::enterCall(const Location& location) {
-  char here;
-  if (callDepth_ >= maxCallDepth_ || (stackLimit_ != nullptr && &here <= stackLimit_)) {
+  const char* here = static_cast<const char*>(__builtin_frame_address(0));
+  if (callDepth_ >= maxCallDepth_ || (stackLimit_ != nullptr && here <= stackLimit_)) {
     throwErrorAt(location, Error::RANGE_ERROR, kResourceCode);
     return false;
   }

@@ -8,6 +8,9 @@
 #include <cstring>
 #include <mutex>
 #include <sys/wait.h>
+
+#include <cerrno>
+#include <vector>
 #include <unistd.h>
 
 #include "foundation/log.h"
@@ -51,13 +54,29 @@ void installHandler(int signal, void (*fn)(int), int flags) {
   ::sigaction(signal, &sa, nullptr);
 }
 
+// Reaps the module's own children that have ended. A wait for any child
+// would also take the exit status of children that others in this process
+// wait for by pid (the Java VM's Process objects): they would then see ECHILD
+// and report a failed command as a success.
 void reapChildren() {
-  for (;;) {
+  std::vector<pid_t> pids;
+  lockPerfPid();
+  ownChildPids(&pids);
+  unlockPerfPid();
+  for (pid_t child : pids) {
     int status = 0;
     struct rusage usage;
     std::memset(&usage, 0, sizeof(usage));
-    pid_t pid = ::wait3(&status, WNOHANG, &usage);
-    if (pid <= 0) break;
+    pid_t pid = ::wait4(child, &status, WNOHANG, &usage);
+    if (pid != child) {
+      // Still running, or already reaped by the code that started it.
+      if (pid < 0 && errno == ECHILD) {
+        lockPerfPid();
+        removePerfPid(child);
+        unlockPerfPid();
+      }
+      continue;
+    }
     statInc(_processStats.childrenReaped);
     if (childListener != nullptr) childListener->childExited(pid, status, &usage);
     lockPerfPid();

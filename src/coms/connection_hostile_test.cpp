@@ -118,4 +118,27 @@ TEST(HostilePeer, PeerThatNeverReadsIsDropped) {
   EXPECT_LT(sent, 200);
 }
 
+TEST(HostilePeer, ProbeFloodWithoutReadingIsDropped) {
+  // Every probe asks for a reply twice its size; a peer that sends them in
+  // bulk and reads nothing fills the write queue while its own bytes are
+  // still being parsed. The connection ends there, mid-read, cleanly.
+  comsSettings().writeQueueLimit = 64 << 10;
+  Server server;
+  server.recorder.echo = false;
+  ASSERT_TRUE(server.start());
+  RawTls peer;
+  ASSERT_TRUE(peer.connect(server.port));
+  ASSERT_TRUE(peer.write(kHello));
+  ASSERT_TRUE(server.recorder.waitFor("accepted 5"));
+  std::string probes;
+  for (int i = 0; i < 1800; i++) probes += bytes({C_GET_LD}) + be32(1) + be32(static_cast<uint32_t>(i));
+  // 16 KB of probes per record, until the server gives up on us (or 64 MB).
+  for (int i = 0; i < 4000 && peer.write(probes); i++) {
+    if (server.recorder.count("S lost") > 0) break;
+  }
+  EXPECT_TRUE(server.recorder.waitFor("S lost", 10000)) << server.recorder.eventText();
+  server.recorder.destroyServers();
+  EXPECT_TRUE(waitCounts({ComsThreadContext::kFirstThreadBias}));
+}
+
 }  // namespace

@@ -30,7 +30,7 @@ long long deltaMs(uint32_t s1, uint32_t us1, uint32_t s2, uint32_t us2) {
 
 }  // namespace
 
-bool Connection::onHeartbeat() { return true; }
+bool Connection::onHeartbeat() { return !cleanedUp_; }
 
 bool Connection::onHello(uint32_t type, uint8_t flag, uint32_t typeVersion, bool v2) {
   if (!isServer()) {
@@ -68,7 +68,7 @@ bool Connection::onHello(uint32_t type, uint8_t flag, uint32_t typeVersion, bool
   } else {
     writeControl(C_COMPLETE);
   }
-  return true;
+  return !cleanedUp_;
 }
 
 bool Connection::onComplete(uint32_t serverVersion, bool v2) {
@@ -127,7 +127,7 @@ bool Connection::onEnableTiming() {
   }
   armHeartbeat();
   resetLostTimer();
-  return true;
+  return !cleanedUp_;
 }
 
 bool Connection::onSetTiming(uint32_t lostTimeMs, uint32_t heartbeatMs) {
@@ -139,7 +139,7 @@ bool Connection::onSetTiming(uint32_t lostTimeMs, uint32_t heartbeatMs) {
     armHeartbeat();
     resetLostTimer();
   }
-  return true;
+  return !cleanedUp_;
 }
 
 bool Connection::onLatencyProbe(uint32_t seconds, uint32_t micros) {
@@ -151,7 +151,10 @@ bool Connection::onLatencyProbe(uint32_t seconds, uint32_t micros) {
   wire::put32(fields + 8, static_cast<uint32_t>(now.tv_sec));
   wire::put32(fields + 12, static_cast<uint32_t>(now.tv_usec));
   writeControl(C_LD_REPLY, fields, 16);
-  return true;
+  // A reply can end the connection (its write queue over the bound, or a
+  // failed write): the parser must not go on with the bytes of a connection
+  // that has been cleaned up.
+  return !cleanedUp_;
 }
 
 bool Connection::onLatencyReply(uint32_t probeSeconds, uint32_t probeMicros, uint32_t peerSeconds,
@@ -172,7 +175,7 @@ bool Connection::onLatencyReply(uint32_t probeSeconds, uint32_t probeMicros, uin
     ListenerCall call(this);
     if (LatencyListener* l = latencyListener_.load()) l->onLatency(this, static_cast<int>(latency), static_cast<int>(drift));
   }
-  return true;
+  return !cleanedUp_;
 }
 
 bool Connection::onMessage(std::unique_ptr<Message> message) {
@@ -209,7 +212,7 @@ bool Connection::onMessage(std::unique_ptr<Message> message) {
 
 bool Connection::onIgnoredCode(unsigned char code) {
   log(_debug_coms, LOG_DEBUG, 0, 0, "%s: control code %d ignored", name_, code);
-  return true;
+  return !cleanedUp_;
 }
 
 void Connection::onFrameError(const char* text, uint32_t length, uint32_t type) {

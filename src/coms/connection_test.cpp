@@ -221,6 +221,21 @@ TEST(Connection, ConnectFailuresAreReported) {
   EXPECT_TRUE(waitCounts({ComsThreadContext::kFirstThreadBias}));
 }
 
+TEST(Connection, BusyPortGivesUpAfterRetries) {
+  comsSettings().bindRetries = 3;
+  comsSettings().bindRetryMs = 20;
+  Server first;
+  ASSERT_TRUE(first.start());
+  Recorder other;
+  Connector* second = Connector::create(&other, nullptr, nullptr, 2);
+  ASSERT_NE(second, nullptr);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(second->bind(first.service().c_str()), -1);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(40));
+  EXPECT_EQ(second->bind("no-such-service-name"), -1);
+  Connector::destroy(second);
+}
+
 TEST(Connection, MessageTextsAndModeNames) {
   EXPECT_STREQ(Connection::messageFromError(-1), "Connection refused by server");
   EXPECT_STREQ(Connection::messageFromError(-20), "Server did not complete handshake in a timely fashion");

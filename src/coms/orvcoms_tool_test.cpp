@@ -108,6 +108,41 @@ TEST(OrvcomsTool, ListenWithCertificateFiles) {
   Connection::destroy(c);
 }
 
+TEST(OrvcomsTool, PingAgainstSServer) {
+  REQUIRE_TOOL();
+  orvtest::TempDir dir;
+  X509* cert = nullptr;
+  EVP_PKEY* key = nullptr;
+  std::string error;
+  ASSERT_EQ(comsMakeSelfSigned("Test", "s_server", 2048, 3600, &cert, &key, &error), 0);
+  ASSERT_TRUE(comsWritePem(dir.file("c.pem").c_str(), dir.file("k.pem").c_str(), cert, key, &error));
+  X509_free(cert);
+  EVP_PKEY_free(key);
+  int port = freePort();
+  Child server;
+  ASSERT_TRUE(server.start({"openssl", "s_server", "-accept", std::to_string(port), "-cert", dir.file("c.pem"), "-key",
+                            dir.file("k.pem"), "-quiet", "-naccept", "1"}));
+  ASSERT_TRUE(waitListening(port));
+  Child ping;
+  ASSERT_TRUE(ping.start({tool(), "ping", "127.0.0.1:" + std::to_string(port), "--count", "1", "--type", "6"}));
+  // The test plays the server's part through s_server.
+  EXPECT_EQ(server.read(11), bytes({C_TYPE2}) + be32(6) + bytes({0}) + be32(2) + bytes({C_ENABLE_TIMING}));
+  ASSERT_TRUE(server.write(bytes({C_COMPLETE2}) + be32(4) + bytes({C_ENABLE_TIMING})));
+  EXPECT_EQ(server.read(9), bytes({C_SETTIMING}) + be32(20000) + be32(4500));
+  std::string probe = server.read(9);
+  ASSERT_EQ(probe.size(), 9u);
+  ASSERT_EQ(probe[0], static_cast<char>(C_GET_LD));
+  // Our clock is the client's: the reply shows no drift to speak of.
+  timeval now;
+  gettimeofday(&now, nullptr);
+  ASSERT_TRUE(server.write(bytes({C_LD_REPLY}) + probe.substr(1) + be32(static_cast<uint32_t>(now.tv_sec)) +
+                           be32(static_cast<uint32_t>(now.tv_usec))));
+  std::string out = ping.readUntil("probe 1:", 10000) + ping.readUntil("\n", 2000);
+  EXPECT_EQ(ping.wait(), 0) << out << ping.readError();
+  EXPECT_NE(out.find("server version 4"), std::string::npos) << out;
+  EXPECT_NE(out.find("probe 1: latency "), std::string::npos) << out;
+}
+
 TEST(OrvcomsTool, ErrorsAndUsage) {
   REQUIRE_TOOL();
   orvtest::TempDir dir;

@@ -9,6 +9,7 @@
 #include "kel/any_array_prototype.h"
 #include "kel/any_prototype.h"
 #include "kel/any_string_prototype.h"
+#include "kel/builtin_modules.h"
 #include "kel/member_names.h"
 #include "kel/parser.h"
 #include "kel/place.h"
@@ -48,6 +49,11 @@ void defineValueGlobals(AbstractVarSet* root) {
 // here as modules of their own.
 const KelBuiltinModule kBuiltinModules[] = {
     {"values", registerValuePrototypes, defineValueGlobals},
+    {"Math", registerMathModule, nullptr},
+    {"console", registerConsoleModule, defineConsoleGlobals},
+    {"JSON", registerJsonModule, nullptr},
+    {"X", registerXModule, nullptr},
+    {"global functions", nullptr, defineGlobalFunctions},
 };
 
 // ---- the data model's hooks into kel

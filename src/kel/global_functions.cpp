@@ -66,13 +66,14 @@ int EvalFunction::call(Parser* parser, const Location* location, Any** args, Any
     return error != nullptr ? error->code() : Parser::kSyntaxErrorCode;
   }
   int ok = script.scriptTree() == nullptr || script.executeScript(parser->principal(), scope) != 0;
-  // The nested run's steps count against the caller's budget.
-  if (script.stepsUsed() > 0 && !parser->charge(nullptr, script.stepsUsed()) && ok) return Parser::kTimeoutCode;
   if (!ok) {
     const Error* error = script.getError();
     if (error != nullptr) parser->throwError(*error);
+    // The nested run's steps count against the caller's budget.
+    if (script.stepsUsed() > 0) (void)parser->charge(nullptr, script.stepsUsed());
     return error != nullptr ? error->code() : 108;
   }
+  if (script.stepsUsed() > 0 && !parser->charge(nullptr, script.stepsUsed())) return Parser::kTimeoutCode;
   *result = Any::createUndefined();
   return 0;
 }
@@ -106,11 +107,16 @@ int ParseIntFunction::call(Parser* parser, const Location*, Any** args, Any** re
   unsigned long long v = 0;
   double approx = 0;
   bool overflow = false;
+  const size_t start = i;
   for (; i < text.size() && digit(text[i]) >= 0; i++) {
     auto d = static_cast<unsigned>(digit(text[i]));
     if (v > (ULLONG_MAX - d) / static_cast<unsigned>(radix)) overflow = true;
     if (!overflow) v = v * static_cast<unsigned>(radix) + d;
     approx = approx * radix + d;
+  }
+  if (overflow && radix == 10) {
+    // Rounded once, not digit by digit.
+    (void)std::from_chars(text.data() + start, text.data() + i, approx);
   }
   *result = integerValue(v, overflow, approx);
   return 0;
@@ -144,6 +150,7 @@ int ParseFloatFunction::call(Parser* parser, const Location*, Any** args, Any** 
     }
   }
   if (!fraction) {
+    if (overflow) (void)std::from_chars(text.data() + start, text.data() + i, approx);
     *result = integerValue(v, overflow, approx);
     return 0;
   }

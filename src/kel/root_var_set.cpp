@@ -10,6 +10,7 @@
 #include "kel/any_prototype.h"
 #include "kel/any_string_prototype.h"
 #include "kel/builtin_modules.h"
+#include "kel/date_prototype.h"
 #include "kel/member_names.h"
 #include "kel/parser.h"
 #include "kel/place.h"
@@ -54,6 +55,7 @@ const KelBuiltinModule kBuiltinModules[] = {
     {"JSON", registerJsonModule, nullptr},
     {"X", registerXModule, nullptr},
     {"global functions", nullptr, defineGlobalFunctions},
+    {"Date", registerDateModule, nullptr},
 };
 
 // ---- the data model's hooks into kel

@@ -632,8 +632,10 @@ jboolean cany_equals(JNIEnv* env, jobject self, jobject other) {
 
 jobject cany_getBigDecimal(JNIEnv* env, jobject self) {
   Any* a = anyOf(env, self);
-  char* text = nullptr;
-  if (a == nullptr || a->isNull() || !a->convertToString(text) || text == nullptr) return nullptr;
+  if (a == nullptr || a->isNull() || a->isUndefined()) return nullptr;
+  // The value's own text: numbers keep every digit they have.
+  char* text = a->toString(nullptr);
+  if (text == nullptr) return nullptr;
   jstring s = newJavaString(env, text);
   free(text);
   jobject o = env->NewObject(_KelBigDecimalClass, _kelBigDecimalCreate, s);

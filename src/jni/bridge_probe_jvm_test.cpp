@@ -409,7 +409,7 @@ TEST(BridgeJvm, KelValueHandles) {
 }
 
 TEST(BridgeJvm, KelRunsFromJava) {
-  JNIEnv* env = startBridgeVm({"-Xcheck:jni"}, 2);
+  JNIEnv* env = startBridgeVm({"-Xcheck:jni", "-Dorv.demo.kel=" ORV_SOURCE_DIR "/home/files/scripts/demo.kel"}, 2);
   ASSERT_NE(env, nullptr);
   const std::string report = runJavaChecks(env, "com/vesk/orvanex/tests/jni/KelRunTests");
   EXPECT_EQ(report, "");

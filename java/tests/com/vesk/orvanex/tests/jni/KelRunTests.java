@@ -408,6 +408,19 @@ public final class KelRunTests {
             s.close();
         });
 
+        c.run("the demo module's script", () -> {
+            String builtin = com.vesk.orvanex.agent.demo.DemoModule.runKel(
+                "builtin", com.vesk.orvanex.agent.demo.DemoModule.BUILTIN_SCRIPT, "box", "hi " + EMOJI);
+            c.eq("kel on box says hi " + EMOJI + "; answer = 42 (runs 0)", builtin, "the built-in script");
+            String file = System.getProperty("orv.demo.kel");
+            if (file != null) {
+                String code = new String(java.nio.file.Files.readAllBytes(java.nio.file.Paths.get(file)),
+                                         java.nio.charset.StandardCharsets.UTF_8);
+                c.eq("kel on box says hello; fib(1..10) = 1 1 2 3 5 8 13 21 34 55; answer = 42 (runs 1)",
+                     com.vesk.orvanex.agent.demo.DemoModule.runKel(file, code, "box", "hello"), "the home's script");
+            }
+        });
+
         root.close();
         rootParser.close();
         return c.report();

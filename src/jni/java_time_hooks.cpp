@@ -13,9 +13,9 @@
 #include "jni/java_workers.h"
 #include "jni/jvm_handles.h"
 #include "kel/date_zone_hooks.h"
-#include "kel/parser.h"
-#include "kel/prototype_registry.h"
+#include "kel/date.h"
 #include "model/any.h"
+#include "model/obj_ref.h"
 
 namespace {
 
@@ -137,28 +137,18 @@ void removeJavaTimeHooks(JNIEnv* env) {
 }
 
 Any* kelDateAny(long long ms) {
-  Translatable* prototype = PrototypeRegistry::findPrototypeObjectByName("Date");
-  if (prototype != nullptr) {
-    // `new Date(ms)` through the registered prototype.
-    Parser parser("java", "", nullptr, 1, 1, false);
-    Any arg(ms);
-    Any* args[] = {&arg, nullptr};
-    Any* out = nullptr;
-    if (parser.constructObject(&out, "Date", args) == 0 && out != nullptr) return out;
-    delete out;
+  // A java.util.Date may lie beyond the range of a kel date: it then stays
+  // a number of the date subtype rather than being cut.
+  if (!Date::inRange(ms)) {
+    auto* a = new Any(ms);
+    a->setSubtype(ANY_SUBTYPE_DATE);
+    return a;
   }
-  auto* a = new Any(ms);
-  a->setSubtype(ANY_SUBTYPE_DATE);
-  return a;
+  return new Any(new ObjRef(new Date(ms)));
 }
 
 bool kelDateMillis(Translatable* date, long long* ms) {
-  Translatable* prototype = date != nullptr ? PrototypeRegistry::findPrototype(date) : nullptr;
-  if (prototype == nullptr) return false;
-  Parser parser("java", "", nullptr, 1, 1, false);
-  Any* args[] = {nullptr};
-  Any* out = nullptr;
-  const int rc = prototype->callMemberFn(&parser, &out, date, "getTime", args);
-  std::unique_ptr<Any> value(out);
-  return rc == 0 && value != nullptr && value->convertToInt64(*ms);
+  if (date == nullptr || date->getObjectID() != Date::kObjectId) return false;
+  *ms = static_cast<const Date*>(date)->getTime();
+  return true;
 }

@@ -11,7 +11,7 @@ class Any;
 class Translatable;
 
 // The object id of kel's Date.
-inline constexpr int kKelDateObjectId = 9300;
+inline constexpr int kKelDateObjectId = 9300;  // Date::kObjectId
 
 // Makes kel's date conversions call `orvanexImpl` (an OrvanexImpl; a global
 // reference is kept). Null makes a new OrvanexImpl for the purpose.
@@ -20,8 +20,8 @@ inline constexpr int kKelDateObjectId = 9300;
 // Returns kel to its own conversions (the reference is released).
 void removeJavaTimeHooks(JNIEnv* env);
 
-// A new kel date value for `ms` milliseconds since the epoch; where no Date
-// prototype is registered, a 64-bit value of the date subtype.
+// A new kel date value for `ms` milliseconds since the epoch (beyond a kel
+// date's range, a 64-bit value of the date subtype).
 [[nodiscard]] Any* kelDateAny(long long ms);
 // The milliseconds since the epoch of a kel date object; false when it has
 // none to give.

@@ -21,7 +21,7 @@ public final class ReferenceLeakTests {
             for (int i = 0; i < 20; i++) a.setAttribute("k" + i, new Attribute("v\u00e9" + i), 0);
             Mapped.Inner inner = new Mapped.Inner("leak", 1);
             NativeProbe.registerClass(4991, Mapped.Inner.class);
-            Parser rootParser = new Parser("leak", "w.greet(t) + n + w.name");
+            Parser rootParser = new Parser("leak", "w.greet(t) + n + w.name + when.getTime()");
             rootParser.registerPrototype(Widget.class);
             CVariableSet vs = new CVariableSet(rootParser.buildRootVarSet());
             vs.defineVariable("w", new Widget("leak"));

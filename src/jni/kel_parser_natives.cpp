@@ -21,6 +21,7 @@
 #include "kel/output.h"
 #include "kel/parser.h"
 #include "kel/prototype_registry.h"
+#include "kel/string_expand.h"
 #include "model/any.h"
 
 namespace {
@@ -254,89 +255,6 @@ const JNINativeMethod kParser[] = {
 
 // ---- Strings
 
-// What one expansion collected.
-struct Expansion {
-  std::unique_ptr<Parser> failed;  // the parser whose error stopped it
-  std::unique_ptr<Error> error;    // or an error of the expansion itself
-  std::string text;
-};
-
-// Fills the <? ... ?> sections of `input` with the values of their
-// expressions. Flags: 1 check only, 2 sections open with "<??", 4 lenient
-// (a failing section is copied as it is), 8 single line.
-Expansion expandTemplate(const Principal* principal, AbstractVarSet* vars, const std::string& source,
-                         const std::string& input, int flags, int level, MemoryFile* out, MemoryFile* trace) {
-  Expansion x;
-  const std::string open = (flags & 2) != 0 ? "<??" : "<?";
-  int line = 0;
-  size_t lineStart = 0;
-  size_t i = 0;
-  while (i < input.size()) {
-    const bool opens = input.compare(i, open.size(), open) == 0 && ((flags & 2) != 0 || input.compare(i, 3, "<??") != 0);
-    if (!opens) {
-      const char c = input[i++];
-      if (c == '\n') {
-        ++line;
-        lineStart = i;
-        if ((flags & 8) != 0) continue;
-      }
-      x.text.push_back(c);
-      continue;
-    }
-    const size_t codeStart = i + open.size();
-    size_t j = codeStart;
-    while (j < input.size() && input.compare(j, 2, "?>") != 0) j += input[j] == '\\' && j + 1 < input.size() && input[j + 1] == '?' ? 2 : 1;
-    const int column = static_cast<int>(codeStart - lineStart);
-    if (j >= input.size()) {
-      x.error = std::make_unique<Error>(Error::SYNTAX_ERROR, 106, "Error: EOF reached before ?>");
-      x.error->addTraceback(Location(source, line, column));
-      return x;
-    }
-    const std::string code = input.substr(codeStart, j - codeStart);
-    auto parser = std::make_unique<Parser>(source.c_str(), code, vars, line, column, false);
-    parser->setStandardOutput(out);
-    if (trace != nullptr) parser->setTraceStream(trace);
-    if (level < _debug_kel) parser->setDebugLevel(level);
-    std::unique_ptr<Any> value;
-    bool ok = parser->parse();
-    if (ok && (flags & 1) == 0) {
-      Any* result = nullptr;
-      ok = parser->executeExpression(principal, vars, &result);
-      value.reset(result);
-    }
-    if (!ok) {
-      if ((flags & 4) == 0) {
-        x.failed = std::move(parser);
-        return x;
-      }
-      x.text.append(input, i, j + 2 - i);  // copied unchanged
-    } else if ((flags & 1) == 0) {
-      std::string inserted;
-      if (value == nullptr) {
-        inserted = "null";
-      } else if (value->isUndefined()) {
-        inserted = "undefined";
-      } else if (value->isString()) {
-        inserted = value->getString() != nullptr ? value->getString() : "";
-      } else {
-        char* s = value->toString(parser.get());
-        inserted = s != nullptr ? s : "null";
-        free(s);
-      }
-      if ((flags & 8) != 0) std::erase_if(inserted, [](char c) { return c == '\n' || c == '\r'; });
-      x.text += inserted;
-    }
-    for (size_t k = i; k < j; ++k) {
-      if (input[k] == '\n') {
-        ++line;
-        lineStart = k + 1;
-      }
-    }
-    i = j + 2;
-  }
-  return x;
-}
-
 jobject stringsResult(JNIEnv* env, bool ok, const Error* error, Any* value, MemoryFile& out, MemoryFile* trace) {
   std::unique_ptr<Any> owned(value);
   jobject v = newCAny(env, owned.release());
@@ -362,17 +280,19 @@ jobject s_expand(JNIEnv* env, jclass, jobject principal, jstring name, jstring t
   JavaThreadScope scope(env);
   MemoryFile out;
   std::unique_ptr<MemoryFile> trace(level < _debug_kel ? new MemoryFile() : nullptr);
-  Expansion x;
+  StringExpand expander(source.c_str(), input.c_str());
+  if (trace != nullptr) {
+    expander.setDebugLevel(level);
+    expander.setTraceStream(trace.get());
+  }
+  bool ok = false;
   {
     KelTurn turn;
     ObjRef set;
     if (!nativeVarSetOf(env, vars, &set)) set = Parser::buildRootVarSet();
-    x = expandTemplate(nativePrincipalOf(env, principal), static_cast<AbstractVarSet*>(set.getTarget()), source, input,
-                       flags, level, &out, trace.get());
+    ok = expander.expand(nativePrincipalOf(env, principal), static_cast<AbstractVarSet*>(set.getTarget()), flags);
   }
-  const Error* error = x.error != nullptr ? x.error.get() : x.failed != nullptr ? x.failed->getError() : nullptr;
-  const bool ok = x.error == nullptr && x.failed == nullptr;
-  return stringsResult(env, ok, error, ok ? new Any(x.text.c_str()) : nullptr, out, trace.get());
+  return stringsResult(env, ok, expander.getError(), ok ? expander.getResult() : nullptr, out, trace.get());
 }
 
 // A scriptlet text run as a script; its value is what it printed. The two

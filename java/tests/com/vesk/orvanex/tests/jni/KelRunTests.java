@@ -88,6 +88,16 @@ public final class KelRunTests {
             r.close();
             p.close();
 
+            Parser printing = new Parser("print", "console.println('to ' + who); console.print(6 * 7);", vs, false);
+            r = printing.executeScript(null, vs);
+            c.eq("to " + EMOJI + "\n42", r.getOutput(), "console output is the script's output");
+            c.eq("to " + EMOJI + "\n42", ((CAny) r.getValue()).getString(), "and its value");
+            r.close();
+            r = printing.executeScript(null, vs);
+            c.eq("to " + EMOJI + "\n42", r.getOutput(), "each run has its own output");
+            r.close();
+            printing.close();
+
             Parser t = new Parser("page", "Hi <? who ?>, <?JS for (var i = 0; i < 3; i++) { ?>[<? i ?>]<?JS } ?>!", vs, true);
             c.ok(t.parseScript().isSuccess(), "scriptlet parses");
             r = t.executeScript(null, vs);

@@ -299,6 +299,7 @@ public final class KelRunTests {
                 {"w.add(2, 3)", 5},
                 {"w.greet('you')", "hello you from " + EMOJI},
                 {"w.name", EMOJI},
+                {"w.nested(21) + 1", 43},
                 {"'' + w", "{\"widget\":\"" + EMOJI + "\"}"},
             };
             for (Object[] k : cases) {

@@ -3,25 +3,23 @@
 #include "util/adler.h"
 
 // How a lane of L positions is rolled (M = 65521, s = seedLow, n = window
-// length mod M, all sums exact in 32 bits):
+// length mod M):
 // - d = in - out per position; D = the running sum of d over the lane.
 //   The new a at each position is a0 + D, reduced.
 // - The new b is b0 plus the running sum of e = a + t, where t is congruent
 //   to -(s + n * out) and below 2^17: t = fold(kT - n * out), kT a multiple
 //   of M above every n * out, less s. So the running sum of a lane stays
 //   small.
-// - a0 and b0 are carried from lane to lane as broadcast vectors by one
-//   addition each (the lane totals) and reduced only once per chunk of
-//   kChunk positions, so the only loop-carried work is two vector additions;
-//   all the reducing happens off that chain, where the lanes run in
-//   parallel. Within a chunk a0 drifts by at most 255 * kChunk, which kBiasA
-//   (a multiple of M) covers, and b0 grows below 2^31.
-// - fold(x) = x mod 2^16 + 15 * (x >> 16), congruent to x since 2^16 = 15
-//   (mod M) and much smaller: one fold brings a value below 2^24 under 2M,
-//   two any value below 2^31, and one conditional subtraction finishes. A
-//   fold is one multiply-add of the two 16-bit halves (by 1 and 15); the
-//   multiply-add takes the halves as signed, so bit 15 is flipped before and
-//   its weight (32768) added back after.
+// - fold(x) = x mod 2^16 + 15 * (x >> 16) is congruent to x, since 2^16 = 15
+//   (mod M), and much smaller: one fold brings a value below 2^24 under 2M,
+//   and one conditional subtraction finishes. A fold is one multiply-add of
+//   the two 16-bit halves (by 1 and 15); the multiply-add takes the halves as
+//   signed, so bit 15 is flipped before and its weight (32768) added back.
+// - a0 is carried from lane to lane by one addition (the lane's total d) and
+//   reduced once per chunk of kChunk positions: within a chunk it drifts by
+//   at most 255 * kChunk, which kBiasA (a multiple of M) covers. b0 is the
+//   last lane's folded b (below 2M), so one fold is all b needs. Everything
+//   else works on the lanes in parallel, off those two short chains.
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
@@ -41,7 +39,7 @@ static_assert(kBiasA >= 255 * kChunk, "the drift of a within a chunk must stay a
 constexpr uint32_t kT = 257 * M;                  // above 65520 + 255 * n for every n below M
 constexpr uint32_t kTMax = 65536 + 15 * (kT >> 16);  // t stays below this after its fold
 static_assert(kT > 65520 + 255 * (M - 1), "kT - s - n * out must stay above zero");
-static_assert(uint64_t{kChunk + 16} * (M + kTMax) + M < (uint64_t{1} << 31), "b must stay below 2^31 within a chunk");
+static_assert(2 * M + 16 * (M + kTMax) < (1u << 24), "b0 + e must stay below 2^24 for one fold");
 constexpr int kFoldWeights = 0x000F0001;  // low half times 1, high half times 15
 constexpr int kBit15 = 0x8000;
 
@@ -58,7 +56,7 @@ ORV_AVX512 __m512i prefix16(__m512i x) {
   return _mm512_add_epi32(x, _mm512_alignr_epi32(x, z, 8));
 }
 
-ORV_AVX512 __m512i fold16(__m512i x) {  // x < 2^31
+ORV_AVX512 __m512i fold16(__m512i x) {  // x < 2^31 (the high half read as signed)
   const __m512i bit15 = _mm512_set1_epi32(kBit15);
   return _mm512_add_epi32(_mm512_madd_epi16(_mm512_xor_si512(x, bit15), _mm512_set1_epi32(kFoldWeights)), bit15);
 }
@@ -115,8 +113,9 @@ __attribute__((target("avx512f,avx512bw"))) size_t adlerRollAvx512(AdlerRollStat
       a0 = _mm512_add_epi32(a0, _mm512_permutexvar_epi32(last, d));
       __m512i t = fold16(_mm512_sub_epi32(tLessSeed, _mm512_mullo_epi32(o, n)));
       __m512i e = prefix16(_mm512_add_epi32(av, t));
-      __m512i bv = finish16(fold16(fold16(_mm512_add_epi32(b0, e))));
-      b0 = _mm512_add_epi32(b0, _mm512_permutexvar_epi32(last, e));
+      __m512i bFolded = fold16(_mm512_add_epi32(b0, e));
+      __m512i bv = finish16(bFolded);
+      b0 = _mm512_permutexvar_epi32(last, bFolded);
       _mm512_storeu_si512(digests + done, _mm512_or_si512(_mm512_slli_epi32(bv, 16), av));
     }
     a = lane0of16(a0) % M;
@@ -148,8 +147,9 @@ __attribute__((target("avx2"))) size_t adlerRollAvx2(AdlerRollState* st, const u
       a0 = _mm256_add_epi32(a0, _mm256_permutevar8x32_epi32(d, last));
       __m256i t = fold8(_mm256_sub_epi32(tLessSeed, _mm256_mullo_epi32(o, n)));
       __m256i e = prefix8(_mm256_add_epi32(av, t));
-      __m256i bv = finish8(fold8(fold8(_mm256_add_epi32(b0, e))));
-      b0 = _mm256_add_epi32(b0, _mm256_permutevar8x32_epi32(e, last));
+      __m256i bFolded = fold8(_mm256_add_epi32(b0, e));
+      __m256i bv = finish8(bFolded);
+      b0 = _mm256_permutevar8x32_epi32(bFolded, last);
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(digests + done), _mm256_or_si256(_mm256_slli_epi32(bv, 16), av));
     }
     a = lane0of8(a0) % M;

@@ -73,15 +73,30 @@ void adler_Update(_ADLER* state, const unsigned char* bytes, size_t length) {
   state->b = b;
 }
 
+namespace {
+
+// x below 2M: x mod M without a division.
+inline uint32_t belowM(uint32_t x) { return x >= kAdlerMod ? x - kAdlerMod : x; }
+
+}  // namespace
+
 void adler_Update(_ADLER* state, unsigned char out, unsigned char in, uint32_t windowLength) {
-  // Everything in 64 bits and reduced before it is subtracted: the seed's low
-  // half may exceed the modulus, and n * out may exceed 32 bits.
-  uint64_t s = (adler_getSeed() & 0xFFFF) % kAdlerMod;
-  uint64_t a = (uint64_t{state->a} + in + kAdlerMod - out) % kAdlerMod;
-  uint64_t nOut = (uint64_t{windowLength} % kAdlerMod) * out % kAdlerMod;
-  uint64_t b = (uint64_t{state->b} % kAdlerMod + a + (kAdlerMod - s) + (kAdlerMod - nOut)) % kAdlerMod;
-  state->a = static_cast<uint32_t>(a);
-  state->b = static_cast<uint32_t>(b);
+  // The seed's low half may exceed the modulus, and so may a state just
+  // initialised from it; n * out may exceed 32 bits. Everything is reduced
+  // before it is subtracted, without divisions on the usual path.
+  if (state->a >= 2 * kAdlerMod || state->b >= 2 * kAdlerMod) {  // a state set by hand: reduce it first
+    state->a %= kAdlerMod;
+    state->b %= kAdlerMod;
+  }
+  uint32_t s = belowM(adler_getSeed() & 0xFFFF);
+  uint32_t a = belowM(belowM(belowM(state->a) + in + (kAdlerMod - out)));  // in + M - out < 2M
+  uint32_t nOut = (windowLength % kAdlerMod) * static_cast<uint32_t>(out);  // below 2^24
+  nOut = belowM((nOut & 0xFFFF) + 15 * (nOut >> 16));  // 2^16 = 15 (mod M)
+  uint32_t b = belowM(state->b) + a;                  // below 2M
+  b = belowM(b) + (kAdlerMod - s);                     // below 2M
+  b = belowM(b) + (kAdlerMod - nOut);                  // below 2M
+  state->a = a;
+  state->b = belowM(b);
 }
 
 int adler_sum(AdlerReadFn read, void* context, long long length, uint32_t* result) {

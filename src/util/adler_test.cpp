@@ -144,6 +144,32 @@ TEST_F(AdlerTest, RollDigestsMatchesFreshWithEveryKernel) {
   ASSERT_TRUE(AdlerRoller::useKernel(AdlerRoller::Kernel::kAuto));
 }
 
+// One roll from any state, including states set by hand outside the
+// modulus, against the arithmetic written out in 64 bits.
+TEST_F(AdlerTest, OneRollFromAnyState) {
+  std::mt19937 rng(4242);
+  const uint32_t seeds[] = {0, 0xFFF0, 0xFFFF, 0x1234FFF5, 0xdeadbeef};
+  const uint32_t windows[] = {1, 2, 65521, 65522, 20u << 20, 0xFFFFFFFFu};
+  const uint32_t states[] = {0, 1, 65520, 65521, 65535, 131041, 131042, 131043, 0xFFFFFFFFu};
+  for (uint32_t seed : seeds) {
+    adler_setSeed(seed);
+    for (uint32_t w : windows) {
+      for (int k = 0; k < 200; ++k) {
+        _ADLER st{k < 81 ? states[k % 9] : static_cast<uint32_t>(rng()), k < 81 ? states[k / 9] : static_cast<uint32_t>(rng() % 131042)};
+        unsigned char out = static_cast<unsigned char>(rng()), in = static_cast<unsigned char>(rng());
+        uint64_t s = (seed & 0xFFFF) % kAdlerMod;
+        uint64_t a = (st.a % kAdlerMod + in + kAdlerMod - out) % kAdlerMod;
+        uint64_t b = (st.b % kAdlerMod + a + kAdlerMod - s + kAdlerMod - uint64_t{w} % kAdlerMod * out % kAdlerMod) % kAdlerMod;
+        SCOPED_TRACE("seed " + std::to_string(seed) + " window " + std::to_string(w) + " state " + std::to_string(st.a) +
+                     "/" + std::to_string(st.b));
+        adler_Update(&st, out, in, w);
+        ASSERT_EQ(st.a, a);
+        ASSERT_EQ(st.b, b);
+      }
+    }
+  }
+}
+
 TEST_F(AdlerTest, HugeWindowDoesNotOverflow) {
   // n * out exceeds 32 bits for windows over 16 MB; a constant window makes
   // the fresh value easy to know.

@@ -9,6 +9,7 @@
 // - writing and reading one day of statistics (8,640 entries of 50 rows) as
 //   a file, and as the buffer form alone.
 //   build/bin/bench_util --benchmark_min_time=0.5
+//   build/bin/bench_util --benchmark_filter='Roll|Adler32' --benchmark_min_time=0.5
 // Rates are of CPU time; the statistics rates count the bytes of the buffer
 // form (what gzip is handed), not of the smaller compressed file.
 #include <benchmark/benchmark.h>
@@ -104,6 +105,8 @@ void BM_RollAdlerRollerRuns(benchmark::State& state) {
     }
     benchmark::DoNotOptimize(acc);
   }
+  static const char* const kNames[] = {"auto", "portable", "avx2", "avx512"};
+  state.SetLabel(kNames[static_cast<int>(AdlerRoller::kernelInUse())]);
   (void)AdlerRoller::useKernel(AdlerRoller::Kernel::kAuto);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kRollBytes);
 }

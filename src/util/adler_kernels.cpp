@@ -160,8 +160,16 @@ __attribute__((target("avx2"))) size_t adlerRollAvx2(AdlerRollState* st, const u
   return done;
 }
 
-bool adlerHaveAvx512() { return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"); }
-bool adlerHaveAvx2() { return __builtin_cpu_supports("avx2"); }
+// __builtin_cpu_init makes the answers right even before the runtime's own
+// constructors have run (a first use from another static initialiser).
+bool adlerHaveAvx512() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+}
+bool adlerHaveAvx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+}
 
 #else  // no vector kernels on this processor: the portable loop does all
 

@@ -11,8 +11,12 @@
 #include "kel/error.h"
 #include "kel/kel_runner.h"
 #include "kel/output.h"
+#include "kel/parser.h"
+#include "kel/string_expand.h"
 #include "kel/x_prototype.h"
+#include "kel/abstract_var_set.h"
 #include "model/any.h"
+#include "model/obj_ref.h"
 
 namespace {
 
@@ -97,6 +101,41 @@ TEST(XCredentials, ThroughTheHook) {
   std::string err;
   EXPECT_EQ(runner.runExpression("X.getLogin(\"db\")", "expression", out, err), 1);
   EXPECT_EQ(err.substr(0, err.find('\n')), "EvalError 21: Not Implemented");
+}
+
+// The API the Java bridge uses: no result before expand, the error kept
+// after a failure with the result so far, the builder taken by getResult.
+TEST(StringExpandApi, ResultAndError) {
+  ObjRef root = Parser::buildRootVarSet();
+  auto* scope = static_cast<AbstractVarSet*>(root.getTarget());
+  StringExpand never("t", "x");
+  std::unique_ptr<Any> none(never.getResult());
+  EXPECT_TRUE(none->isNull());
+
+  StringExpand ok("t", "a<? 1 + 1 ?>b");
+  ASSERT_TRUE(ok.expand(nullptr, scope, 0));
+  std::unique_ptr<Any> text(ok.getResult());
+  EXPECT_STREQ(text->getString(), "a2b");
+  std::unique_ptr<Any> taken(ok.getResult());
+  EXPECT_STREQ(taken->getString(), "");
+
+  StringExpand bad("cfg", "ab\ncd <? 1 + ?> ef");
+  EXPECT_FALSE(bad.expand(nullptr, scope, 0));
+  ASSERT_NE(bad.getError(), nullptr);
+  EXPECT_EQ(bad.getError()->code(), 105);
+  ASSERT_FALSE(bad.getError()->traceback().empty());
+  EXPECT_EQ(bad.getError()->traceback().front().fileName(), "cfg");
+  EXPECT_EQ(bad.getError()->traceback().front().line(), 1);  // lines count from 0
+  std::unique_ptr<Any> partial(bad.getResult());
+  EXPECT_STREQ(partial->getString(), "ab\ncd ");
+
+  MemoryFile trace;
+  StringExpand traced("t", "<? 2 ?>");
+  traced.setDebugLevel(2);
+  traced.setTraceStream(&trace);
+  ASSERT_TRUE(traced.expand(nullptr, scope, 0));
+  EXPECT_NE(trace.text().find("StringExpand, will run script, ' 2 '"), std::string::npos) << trace.text();
+  EXPECT_NE(trace.text().find("StringExpand, result is '2'"), std::string::npos) << trace.text();
 }
 
 }  // namespace

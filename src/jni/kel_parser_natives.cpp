@@ -198,8 +198,9 @@ void p_defineMtsString(JNIEnv* env, jobject, jobject vars, jstring name, jobject
     return;
   }
   const jint type = env->CallIntMethod(mts, _mtsGetType);
+  if (env->ExceptionCheck()) return;  // the caller's exception
   auto value = static_cast<jstring>(env->CallObjectMethod(mts, _mtsGetValue));
-  if (ORV_TEST_EXCEPTION(env) != 0) return;
+  if (env->ExceptionCheck()) return;
   // A subtype must fit the value's type word: a larger one is the caller's error.
   if (type < 0 || type >= 0xFFFF) {
     throwDirectoryException(env, 24, "MultiTypeString type out of range");

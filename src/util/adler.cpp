@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <mutex>
 
+#include "util/adler_kernels.h"
+
 namespace {
 
 // Agreed by both ends of a transfer: changing any value breaks matching with
@@ -125,6 +127,59 @@ void AdlerRoller::reset(const unsigned char* bytes) {
   a_ = st.a;
   b_ = st.b;
   untilReduce_ = kReduceEvery;
+}
+
+namespace {
+
+using Kernel = AdlerRoller::Kernel;
+
+Kernel bestKernel() {
+  if (adlerHaveAvx512()) return Kernel::kAvx512;
+  if (adlerHaveAvx2()) return Kernel::kAvx2;
+  return Kernel::kPortable;
+}
+
+bool haveKernel(Kernel k) {
+  switch (k) {
+    case Kernel::kAuto:
+    case Kernel::kPortable: return true;
+    case Kernel::kAvx2: return adlerHaveAvx2();
+    case Kernel::kAvx512: return adlerHaveAvx512();
+  }
+  return false;
+}
+
+std::atomic<Kernel>& kernelSlot() {
+  static std::atomic<Kernel> slot{bestKernel()};
+  return slot;
+}
+
+}  // namespace
+
+bool AdlerRoller::useKernel(Kernel kernel) {
+  if (!haveKernel(kernel)) return false;
+  kernelSlot().store(kernel == Kernel::kAuto ? bestKernel() : kernel, std::memory_order_relaxed);
+  return true;
+}
+
+AdlerRoller::Kernel AdlerRoller::kernelInUse() { return kernelSlot().load(std::memory_order_relaxed); }
+
+void AdlerRoller::rollDigests(const unsigned char* window, size_t count, uint32_t* digests) {
+  size_t done = 0;
+  Kernel kernel = kernelInUse();
+  if (kernel != Kernel::kPortable && count >= 16) {
+    reduce();
+    AdlerRollState st{a_, b_, (seed_ & 0xFFFF) % kAdlerMod, window_ % kAdlerMod, window_};
+    done = kernel == Kernel::kAvx512 ? adlerRollAvx512(&st, window, count, digests)
+                                     : adlerRollAvx2(&st, window, count, digests);
+    a_ = st.a;
+    b_ = st.b;
+  }
+  // The rest (and everything without vector instructions), a byte at a time.
+  for (const unsigned char* in = window + window_; done < count; ++done) {
+    roll(window[done], in[done]);
+    digests[done] = digest();
+  }
 }
 
 int md5_digest(const void* bytes, size_t length, unsigned char digest[kMd5Size]) {

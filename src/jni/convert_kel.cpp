@@ -190,7 +190,8 @@ jobject anyToJavaForKel(JNIEnv* env, const Any* any) {
     if (type == ANY_NULL || type == ANY_UNDEFINED || type == ANY_INVALID) return nullptr;
     jobject out = nullptr;
     const int subtype = any->getSubtype();
-    const bool attribute = type == ANY_STRING ? subtype != ANY_SUBTYPE_PLAIN_STRING && subtype != 0 : subtype != 0;
+    const bool attribute =
+        type == ANY_STRING ? subtype != ANY_SUBTYPE_PLAIN_STRING && subtype != 0 : subtype != 0;
     const int rc = attribute ? anyToJavaAttribute(env, any, &out) : toJavaObject(env, &out, any);
     return rc == 0 ? out : nullptr;
   }

@@ -409,10 +409,23 @@ TEST(BridgeJvm, KelValueHandles) {
 }
 
 TEST(BridgeJvm, KelRunsFromJava) {
+  // -Xcheck:jni reports a native's misuse on standard error, captured here.
+  orvtest::TempDir dir;
+  const std::string err = dir.file("stderr");
+  fflush(stderr);
+  const int saved = dup(2);
+  FILE* f = freopen(err.c_str(), "w", stderr);
+  ASSERT_NE(f, nullptr);
   JNIEnv* env = startBridgeVm({"-Xcheck:jni", "-Dorv.demo.kel=" ORV_SOURCE_DIR "/home/files/scripts/demo.kel"}, 2);
   ASSERT_NE(env, nullptr);
   const std::string report = runJavaChecks(env, "com/vesk/orvanex/tests/jni/KelRunTests");
+  fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
   EXPECT_EQ(report, "");
+  const std::string text = orvtest::readFile(err);
+  EXPECT_EQ(text.find("WARNING in native method"), std::string::npos) << text.substr(0, 4000);
+  EXPECT_EQ(text.find("FATAL ERROR in native method"), std::string::npos) << text.substr(0, 4000);
   const std::string log = orvtest::readFile(home->file("bridge.log"));
   EXPECT_NE(log.find("There was an exception in callHelper"), std::string::npos);
   EXPECT_NE(log.find("JavaObject: Warning: There was an execution exception"), std::string::npos);

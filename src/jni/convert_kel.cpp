@@ -22,6 +22,8 @@
 
 namespace {
 
+constexpr int kMaxArrayNesting = 200;
+
 // The name of an object's class ("java.lang.String"); empty on failure.
 std::string classNameOf(JNIEnv* env, jobject obj) {
   std::string out;
@@ -58,20 +60,37 @@ ObjRef* handleRef(JNIEnv* env, jobject obj, jfieldID field) { return nativePtr<O
 
 // A Java array (of objects or of primitives) as a kel array of its elements.
 Any* arrayFromJava(JNIEnv* env, jobject obj) {
-  static jclass arrays = nullptr;
-  static jmethodID get = nullptr;
-  if (get == nullptr) {
-    // Benign race: every thread finds the same class and method.
+  struct ArrayAccess {
+    jclass arrays = nullptr;
+    jmethodID get = nullptr;
+  };
+  // Looked up once (thread-safe initialisation); kept for the VM's life.
+  static const ArrayAccess access = [env] {
+    ArrayAccess a;
     jclass c = env->FindClass("java/lang/reflect/Array");
-    if (c == nullptr) {
-      env->ExceptionClear();
-      return nullptr;
+    if (c != nullptr) {
+      a.get = env->GetStaticMethodID(c, "get", "(Ljava/lang/Object;I)Ljava/lang/Object;");
+      a.arrays = static_cast<jclass>(env->NewGlobalRef(c));
+      env->DeleteLocalRef(c);
     }
-    get = env->GetStaticMethodID(c, "get", "(Ljava/lang/Object;I)Ljava/lang/Object;");
-    arrays = static_cast<jclass>(env->NewGlobalRef(c));
-    env->DeleteLocalRef(c);
-  }
+    env->ExceptionClear();
+    return a;
+  }();
+  if (access.get == nullptr) return nullptr;
+  jclass arrays = access.arrays;
+  jmethodID get = access.get;
   log(_debug_java, LOG_TRACE, 0, 0, "Java: javaToAnyforKel: encountered an array");
+  // An array that holds itself (directly or through others) would recurse
+  // for ever: nesting is bounded as kel bounds its own containers.
+  static thread_local int depth = 0;
+  if (depth >= kMaxArrayNesting) {
+    log(0, "Java: javaToAnyForKel: arrays nested deeper than %d", kMaxArrayNesting);
+    return nullptr;
+  }
+  struct Deeper {
+    Deeper() { ++depth; }
+    ~Deeper() { --depth; }
+  } deeper;
   auto out = std::make_unique<AnyArray>();
   const jsize n = env->GetArrayLength(static_cast<jarray>(obj));
   for (jsize i = 0; i < n; ++i) {
@@ -82,7 +101,8 @@ Any* arrayFromJava(JNIEnv* env, jobject obj) {
     }
     Any* v = javaToAnyForKel(env, e);
     if (e != nullptr) env->DeleteLocalRef(e);
-    out->append(v != nullptr ? v : new Any());
+    if (v == nullptr) return nullptr;  // nothing half-converted
+    out->append(v);
   }
   return refAny(out.release());
 }
@@ -170,7 +190,8 @@ jobject anyToJavaForKel(JNIEnv* env, const Any* any) {
     if (type == ANY_NULL || type == ANY_UNDEFINED || type == ANY_INVALID) return nullptr;
     jobject out = nullptr;
     const int subtype = any->getSubtype();
-    const bool attribute = type == ANY_STRING ? subtype != ANY_SUBTYPE_PLAIN_STRING && subtype != 0 : subtype != 0;
+    const bool attribute =
+        type == ANY_STRING ? subtype != ANY_SUBTYPE_PLAIN_STRING && subtype != 0 : subtype != 0;
     const int rc = attribute ? anyToJavaAttribute(env, any, &out) : toJavaObject(env, &out, any);
     return rc == 0 ? out : nullptr;
   }

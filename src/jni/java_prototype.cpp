@@ -49,7 +49,8 @@ JavaPrototype::~JavaPrototype() { orv_DeleteObjectRef(class_); }
 
 char* JavaPrototype::toString(Parser*) { return strdup("prototype"); }
 
-int JavaPrototype::callMemberFn(Parser* parser, Any** result, Translatable* self, const char* name, Any** args) {
+int JavaPrototype::callMemberFn(Parser* parser, Any** result, Translatable* self, const char* name,
+                                Any** args) {
   *result = nullptr;
   JNIEnv* env = orvJniAttach();
   if (env == nullptr) return 25;
@@ -61,7 +62,8 @@ int JavaPrototype::callMemberFn(Parser* parser, Any** result, Translatable* self
   }
   int rc = 0;
   jobject target = nullptr;
-  if (self != nullptr && self->getObjectID() >= JavaObjectReference::kFirstJavaObjectId && self->copyToJavaAsRef()) {
+  if (self != nullptr && self->getObjectID() >= JavaObjectReference::kFirstJavaObjectId &&
+      self->copyToJavaAsRef()) {
     target = static_cast<const JavaObjectReference*>(self)->object();
   }
   jobjectArray jargs = env->NewObjectArray(count, _ObjectClass, nullptr);
@@ -74,7 +76,8 @@ int JavaPrototype::callMemberFn(Parser* parser, Any** result, Translatable* self
   if (rc == 0) {
     jobject principal = javaPrincipalOf(env, parser != nullptr ? parser->principal() : nullptr);
     jstring member = newJavaString(env, name);
-    jobject out = env->CallStaticObjectMethod(_ParserClass, _parserCallHelper, target, principal, member, jargs);
+    jobject out =
+        env->CallStaticObjectMethod(_ParserClass, _parserCallHelper, target, principal, member, jargs);
     if (env->ExceptionCheck()) {
       jthrowable t = env->ExceptionOccurred();
       env->ExceptionClear();

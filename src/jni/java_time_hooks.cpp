@@ -12,8 +12,8 @@
 #include "jni/java_string.h"
 #include "jni/java_workers.h"
 #include "jni/jvm_handles.h"
-#include "kel/date_zone_hooks.h"
 #include "kel/date.h"
+#include "kel/date_zone_hooks.h"
 #include "model/any.h"
 #include "model/obj_ref.h"
 
@@ -26,7 +26,8 @@ std::atomic<jobject> timeObject{nullptr};
 // bridge's rule (daemon threads attach, native frames pushed theirs).
 JNIEnv* envForHook() {
   JNIEnv* env = nullptr;
-  if (_thisVM != nullptr && _thisVM->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_6) == JNI_OK) return env;
+  if (_thisVM != nullptr && _thisVM->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_6) == JNI_OK)
+    return env;
   return orvJniAttach();
 }
 

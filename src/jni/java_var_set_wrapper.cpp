@@ -33,7 +33,8 @@ const JavaMethods& methods(JNIEnv* env) {
     out.getVariable = env->GetMethodID(c, "getVariable", "(Ljava/lang/String;)Ljava/lang/Object;");
     out.setVariable = env->GetMethodID(c, "setVariable", "(Ljava/lang/String;Ljava/lang/Object;)V");
     out.defineVariable = env->GetMethodID(c, "defineVariable", "(Ljava/lang/String;Ljava/lang/Object;)V");
-    out.getSubSet = env->GetMethodID(c, "getSubSet", "(Ljava/lang/String;)Lcom/vesk/orvanex/kel/AbstractVariableSet;");
+    out.getSubSet =
+        env->GetMethodID(c, "getSubSet", "(Ljava/lang/String;)Lcom/vesk/orvanex/kel/AbstractVariableSet;");
     env->ExceptionClear();
     return out;
   }();
@@ -65,7 +66,8 @@ class Frame {
 
 }  // namespace
 
-JavaAbstractVariableSetWrapper::JavaAbstractVariableSetWrapper(JNIEnv* env, jobject javaSet, AbstractVarSet* parent)
+JavaAbstractVariableSetWrapper::JavaAbstractVariableSetWrapper(JNIEnv* env, jobject javaSet,
+                                                               AbstractVarSet* parent)
     : javaSet_(newBridgeGlobalRef(env, javaSet)) {
   if (parent != nullptr) setParent(parent);
 }

@@ -98,9 +98,10 @@ jobject makeError(JNIEnv* env, const Error& error) {
     env->DeleteLocalRef(l);
   }
   jstring message = newJavaString(env, error.message().c_str());
-  jobject o = env->ExceptionCheck() ? nullptr
-                                    : env->NewObject(_KelErrorClass, _kelErrorCreate, static_cast<jint>(error.type()),
-                                                     static_cast<jint>(error.code()), message, locations);
+  jobject o = env->ExceptionCheck()
+                  ? nullptr
+                  : env->NewObject(_KelErrorClass, _kelErrorCreate, static_cast<jint>(error.type()),
+                                   static_cast<jint>(error.code()), message, locations);
   if (message != nullptr) env->DeleteLocalRef(message);
   env->DeleteLocalRef(locations);
   return o;
@@ -131,8 +132,8 @@ jobject makeKelResult(JNIEnv* env, const Parser& parser, Any* value, bool withOu
     traceText = newJavaString(env, trace != nullptr ? trace->take().c_str() : "");
   }
   jobject r = env->ExceptionCheck() ? nullptr
-                                    : env->NewObject(_ResultClass, _resultCreate, ok ? JNI_TRUE : JNI_FALSE, v, error,
-                                                     out, traceText);
+                                    : env->NewObject(_ResultClass, _resultCreate, ok ? JNI_TRUE : JNI_FALSE,
+                                                     v, error, out, traceText);
   if (r == nullptr && v != nullptr) {
     // The value's native side goes with the Result that failed to be made.
     env->ExceptionClear();

@@ -60,4 +60,3 @@ class KelTurn {
 // error, the collected standard output and trace texts.
 [[nodiscard]] jobject makeKelResult(JNIEnv* env, const Parser& parser, Any* value, bool withOutput,
                                     MemoryFile* output, MemoryFile* trace);
-

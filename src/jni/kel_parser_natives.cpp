@@ -29,8 +29,12 @@ namespace {
 constexpr const char* kNoneSupplied = "none-supplied";
 
 Parser* parserOf(JNIEnv* env, jobject self) { return nativePtr<Parser>(env, self, _parserNativePtr); }
-MemoryFile* stdoutOf(JNIEnv* env, jobject self) { return nativePtr<MemoryFile>(env, self, _parserNativePtrStdout); }
-MemoryFile* traceOf(JNIEnv* env, jobject self) { return nativePtr<MemoryFile>(env, self, _parserNativePtrTraceout); }
+MemoryFile* stdoutOf(JNIEnv* env, jobject self) {
+  return nativePtr<MemoryFile>(env, self, _parserNativePtrStdout);
+}
+MemoryFile* traceOf(JNIEnv* env, jobject self) {
+  return nativePtr<MemoryFile>(env, self, _parserNativePtrTraceout);
+}
 
 std::string textField(JNIEnv* env, jobject self, jfieldID field) {
   auto s = static_cast<jstring>(env->GetObjectField(self, field));
@@ -56,8 +60,9 @@ void p_open(JNIEnv* env, jobject self, jboolean scriptlet) {
   ObjRef set;
   const bool hasSet = nativeVarSetOf(env, vs, &set);
   if (vs != nullptr) env->DeleteLocalRef(vs);
-  auto parser = std::make_unique<Parser>(source.c_str(), code, hasSet ? static_cast<AbstractVarSet*>(set.getTarget()) : nullptr,
-                                         1, 1, scriptlet == JNI_TRUE);
+  auto parser = std::make_unique<Parser>(source.c_str(), code,
+                                         hasSet ? static_cast<AbstractVarSet*>(set.getTarget()) : nullptr, 1,
+                                         1, scriptlet == JNI_TRUE);
   auto out = std::make_unique<MemoryFile>();
   parser->setStandardOutput(out.get());
   setNativePtr(env, self, _parserNativePtrStdout, out.release());
@@ -124,7 +129,9 @@ jobject p_executeScript(JNIEnv* env, jobject self, jobject principal, jobject va
     ObjRef set = runSet(env, p, vars);
     // A text given to run that was never parsed is parsed first.
     if (p->scriptTree() == nullptr && !p->hasError()) (void)p->parseScript();
-    if (!p->hasError()) (void)p->executeScript(nativePrincipalOf(env, principal), static_cast<AbstractVarSet*>(set.getTarget()));
+    if (!p->hasError())
+      (void)p->executeScript(nativePrincipalOf(env, principal),
+                             static_cast<AbstractVarSet*>(set.getTarget()));
     // The script's value is its own copy of what it printed.
     value = std::make_unique<Any>(out != nullptr ? out->text().c_str() : "");
   }
@@ -140,8 +147,8 @@ jobject p_executeExpression(JNIEnv* env, jobject self, jobject principal, jobjec
     KelTurn turn;
     ObjRef set = runSet(env, p, vars);
     if (p->expressionTree() == nullptr && !p->hasError()) (void)p->parse();
-    if (!p->hasError() &&
-        !p->executeExpression(nativePrincipalOf(env, principal), static_cast<AbstractVarSet*>(set.getTarget()), &result)) {
+    if (!p->hasError() && !p->executeExpression(nativePrincipalOf(env, principal),
+                                                static_cast<AbstractVarSet*>(set.getTarget()), &result)) {
       delete result;
       result = nullptr;
     }
@@ -198,8 +205,9 @@ void p_defineMtsString(JNIEnv* env, jobject, jobject vars, jstring name, jobject
     return;
   }
   const jint type = env->CallIntMethod(mts, _mtsGetType);
+  if (env->ExceptionCheck()) return;  // the caller's exception
   auto value = static_cast<jstring>(env->CallObjectMethod(mts, _mtsGetValue));
-  if (ORV_TEST_EXCEPTION(env) != 0) return;
+  if (env->ExceptionCheck()) return;
   // A subtype must fit the value's type word: a larger one is the caller's error.
   if (type < 0 || type >= 0xFFFF) {
     throwDirectoryException(env, 24, "MultiTypeString type out of range");
@@ -230,7 +238,8 @@ void p_setFlags(JNIEnv* env, jobject self, jint bits) {
   p->setFlags(p->flags() | bits);
 }
 
-#define M(name, sig, fn) {const_cast<char*>(name), const_cast<char*>(sig), reinterpret_cast<void*>(fn)}
+#define M(name, sig, fn) \
+  { const_cast<char*>(name), const_cast<char*>(sig), reinterpret_cast<void*>(fn) }
 
 const JNINativeMethod kParser[] = {
     M("open", "(Z)V", p_open),
@@ -255,7 +264,8 @@ const JNINativeMethod kParser[] = {
 
 // ---- Strings
 
-jobject stringsResult(JNIEnv* env, bool ok, const Error* error, Any* value, MemoryFile& out, MemoryFile* trace) {
+jobject stringsResult(JNIEnv* env, bool ok, const Error* error, Any* value, MemoryFile& out,
+                      MemoryFile* trace) {
   std::unique_ptr<Any> owned(value);
   jobject v = newCAny(env, owned.release());
   jobject e = error != nullptr ? makeError(env, *error) : nullptr;
@@ -290,15 +300,16 @@ jobject s_expand(JNIEnv* env, jclass, jobject principal, jstring name, jstring t
     KelTurn turn;
     ObjRef set;
     if (!nativeVarSetOf(env, vars, &set)) set = Parser::buildRootVarSet();
-    ok = expander.expand(nativePrincipalOf(env, principal), static_cast<AbstractVarSet*>(set.getTarget()), flags);
+    ok = expander.expand(nativePrincipalOf(env, principal), static_cast<AbstractVarSet*>(set.getTarget()),
+                         flags);
   }
   return stringsResult(env, ok, expander.getError(), ok ? expander.getResult() : nullptr, out, trace.get());
 }
 
 // A scriptlet text run as a script; its value is what it printed. The two
 // options of the Java signature change nothing here.
-jobject s_expandScriptlet(JNIEnv* env, jclass, jobject principal, jstring name, jstring text, jobject vars, jboolean,
-                          jboolean, jint level) {
+jobject s_expandScriptlet(JNIEnv* env, jclass, jobject principal, jstring name, jstring text, jobject vars,
+                          jboolean, jboolean, jint level) {
   std::string source, input;
   if (!javaStringToUtf8(env, name, &source) || !javaStringToUtf8(env, text, &input)) return nullptr;
   JavaThreadScope scope(env);
@@ -315,8 +326,8 @@ jobject s_expandScriptlet(JNIEnv* env, jclass, jobject principal, jstring name, 
     parser->setStandardOutput(&out);
     if (trace != nullptr) parser->setTraceStream(trace.get());
     if (level < _debug_kel) parser->setDebugLevel(level);
-    ok = parser->parseScriptlet() &&
-         (parser->scriptTree() == nullptr || parser->executeScript(nativePrincipalOf(env, principal), root) != 0);
+    ok = parser->parseScriptlet() && (parser->scriptTree() == nullptr ||
+                                      parser->executeScript(nativePrincipalOf(env, principal), root) != 0);
     ok = ok && !parser->hasError();
   }
   Any* value = ok ? new Any(out.text().c_str()) : nullptr;
@@ -325,11 +336,13 @@ jobject s_expandScriptlet(JNIEnv* env, jclass, jobject principal, jstring name, 
 
 const JNINativeMethod kStrings[] = {
     M("expand",
-      "(Lcom/vesk/orvanex/Principal;Ljava/lang/String;Ljava/lang/String;Lcom/vesk/orvanex/kel/AbstractVariableSet;II)"
+      "(Lcom/vesk/orvanex/Principal;Ljava/lang/String;Ljava/lang/String;Lcom/vesk/orvanex/kel/"
+      "AbstractVariableSet;II)"
       "Lcom/vesk/orvanex/kel/Result;",
       s_expand),
     M("expandScriptlet",
-      "(Lcom/vesk/orvanex/Principal;Ljava/lang/String;Ljava/lang/String;Lcom/vesk/orvanex/kel/AbstractVariableSet;ZZI)"
+      "(Lcom/vesk/orvanex/Principal;Ljava/lang/String;Ljava/lang/String;Lcom/vesk/orvanex/kel/"
+      "AbstractVariableSet;ZZI)"
       "Lcom/vesk/orvanex/kel/Result;",
       s_expandScriptlet),
 };

@@ -63,7 +63,9 @@ jboolean vs_isDefined(JNIEnv* env, jobject self, jstring name) {
 
 void vs_defineUndefined(JNIEnv* env, jobject self, jstring name) {
   if (name == nullptr) {
-    log(0, "LogicError: key is null in Java_com_vesk_orvanex_kel_CVariableSet_defineVariable__Ljava_lang_String_2");
+    log(0,
+        "LogicError: key is null in "
+        "Java_com_vesk_orvanex_kel_CVariableSet_defineVariable__Ljava_lang_String_2");
     return;
   }
   AbstractVarSet* set = nullptr;
@@ -154,8 +156,12 @@ void putSubSet(JNIEnv* env, jobject self, jstring name, jobject sub, bool define
   auto* s = static_cast<AbstractVarSet*>(held.getTarget());
   if (!(define ? set->define(n.c_str(), s) : set->set(n.c_str(), s))) throwDirectoryException(env, 46);
 }
-void vs_setSubSet(JNIEnv* env, jobject self, jstring name, jobject sub) { putSubSet(env, self, name, sub, false); }
-void vs_defineSubSet(JNIEnv* env, jobject self, jstring name, jobject sub) { putSubSet(env, self, name, sub, true); }
+void vs_setSubSet(JNIEnv* env, jobject self, jstring name, jobject sub) {
+  putSubSet(env, self, name, sub, false);
+}
+void vs_defineSubSet(JNIEnv* env, jobject self, jstring name, jobject sub) {
+  putSubSet(env, self, name, sub, true);
+}
 
 jobjectArray vs_getLocalVariables(JNIEnv* env, jobject self) {
   AbstractVarSet* set = setOf(env, self);
@@ -183,8 +189,10 @@ void vs_setThis(JNIEnv* env, jobject self, jobject map) {
   auto* ref = nativePtr<ObjRef>(env, map, _cAnyMapNativePtr);
   if (set == nullptr) return;
   KelTurn turn;
-  if (ref != nullptr) set->setThis(static_cast<Attributes*>(ref->getTarget()));
-  else set->clearThis();
+  if (ref != nullptr)
+    set->setThis(static_cast<Attributes*>(ref->getTarget()));
+  else
+    set->clearThis();
 }
 
 void vs_clearThis(JNIEnv* env, jobject self) {
@@ -205,7 +213,8 @@ jobject vs_getThis(JNIEnv* env, jobject self) {
   return a != nullptr ? makeCAnyMap(env, a) : nullptr;
 }
 
-#define M(name, sig, fn) {const_cast<char*>(name), const_cast<char*>(sig), reinterpret_cast<void*>(fn)}
+#define M(name, sig, fn) \
+  { const_cast<char*>(name), const_cast<char*>(sig), reinterpret_cast<void*>(fn) }
 
 const JNINativeMethod kVarSet[] = {
     M("open", "(Lcom/vesk/orvanex/kel/CVariableSet;)V", vs_open),

@@ -248,6 +248,16 @@ public final class KelRunTests {
             c.eq(new Date(1500), vs.getVariable("d"), "a kel date comes to Java as a java.util.Date");
             vs.defineVariable("attr", new Attribute(EMOJI));
             c.eq(EMOJI, vs.getVariable("attr"), "an Attribute's text");
+            Object[] loop = new Object[1];
+            loop[0] = loop;
+            try {
+                vs.defineVariable("loop", loop);
+                c.ok(false, "an array holding itself is refused");
+            } catch (RuntimeException e) {
+                c.ok(false, "unexpected " + e);
+            } catch (Exception e) {
+                c.ok(e instanceof com.vesk.orvanex.DirectoryException, "with a DirectoryException: " + e);
+            }
             vs.defineVariable("ints", new int[] {4, 5, 6});
             r = eval("ints[1] + ints.length", vs);
             c.eq(8, value(r), "a Java int[] as a kel array");
@@ -299,6 +309,7 @@ public final class KelRunTests {
                 {"w.add(2, 3)", 5},
                 {"w.greet('you')", "hello you from " + EMOJI},
                 {"w.name", EMOJI},
+                {"w.nested(21) + 1", 43},
                 {"'' + w", "{\"widget\":\"" + EMOJI + "\"}"},
             };
             for (Object[] k : cases) {

@@ -69,6 +69,9 @@ class Date : public Translatable {
   // The same text as a JSON string, in double quotes (what an enclosing
   // document embeds; the script member toJSON() gives the bare text).
   char* toJSON(Parser* parser) override;
+  // Inside a container's text a date is its quoted ISO form, as the data
+  // model's own date values are, so the text stays readable JSON.
+  char* toItemText(Parser* parser) override { return toJSON(parser); }
   int getObjectID() const override { return kObjectId; }
   // Equal to another date of the same instant.
   int isEqual(const Principal* principal, bool* out, const Translatable* other) const override;

@@ -171,6 +171,8 @@ class Any : public Translatable {
   // ---- text forms (new texts, release with free; may be null)
   char* toString(Parser* parser) override;
   char* toJSON(Parser* parser) override;
+  // toString, but a held or referenced object gives its toItemText.
+  char* toItemText(Parser* parser) override;
   // The string value as a JSON string literal (escaped by code point); null
   // unless this is an ANY_STRING with a text.
   [[nodiscard]] char* escapeJSONString() const;

@@ -117,7 +117,7 @@ int AnyArray::clone(const Principal*, Translatable** out) const {
 char* AnyArray::toString(Parser* parser) {
   ContainerText text(parser, '[', ']');
   for (int i = 0; i < count_; i++) {
-    char* element = elements_[i] ? elements_[i]->toString(parser) : nullptr;
+    char* element = elements_[i] ? elements_[i]->toItemText(parser) : nullptr;
     text.item(element);
     free(element);
   }

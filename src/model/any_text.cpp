@@ -187,6 +187,19 @@ char* Any::toString(Parser* parser) {
   }
 }
 
+char* Any::toItemText(Parser* parser) {
+  Translatable* object = nullptr;
+  if (opaque_) {
+    if (!getObject(&object) || !object) return nullptr;
+  } else if (getType() == ANY_REF) {
+    object = getRefTarget();
+    if (!object) return dupText("null");
+  } else {
+    object = getHeldObject();
+  }
+  return object ? object->toItemText(parser) : toString(parser);
+}
+
 char* Any::toJSON(Parser* parser) {
   if (opaque_) return toString(parser);
   switch (getType()) {

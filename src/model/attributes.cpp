@@ -284,7 +284,7 @@ char* Attributes::toString(Parser* parser) {
   ContainerText text(parser, '{', '}');
   for (AttrList* e = list_; e; e = e->next) {
     Any* value = e->getValue();
-    char* valueText = value ? value->toString(parser) : nullptr;
+    char* valueText = value ? value->toItemText(parser) : nullptr;
     StringBuilder& out = text.beginItem();
     out.append('"');
     out.append(e->name);

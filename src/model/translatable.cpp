@@ -58,6 +58,8 @@ char* Translatable::toString(Parser*) {
 
 char* Translatable::toJSON(Parser* parser) { return toString(parser); }
 
+char* Translatable::toItemText(Parser* parser) { return toString(parser); }
+
 bool Translatable::copyToJavaAsRef() const { return false; }
 
 int Translatable::getObjectID() const { return -1; }

@@ -69,6 +69,11 @@ class Translatable {
   [[nodiscard]] virtual char* toString(Parser* parser);
   // Base: toString.
   [[nodiscard]] virtual char* toJSON(Parser* parser);
+  // The object's text as an item of a container's text (Attributes, AnyArray,
+  // JSON.stringify), which readers take back as JSON: an object whose own
+  // text is not a JSON value (a kel Date) gives its JSON form here. Base:
+  // toString.
+  [[nodiscard]] virtual char* toItemText(Parser* parser);
   [[nodiscard]] virtual bool copyToJavaAsRef() const;
   // The object's type id on the wire and inside Any; base -1.
   [[nodiscard]] virtual int getObjectID() const;

@@ -192,6 +192,22 @@ bool textWithNumber(Parser* parser, const AstNode* node, int op, const Any& left
 namespace interp {
 
 bool mathOp(Parser* parser, const AstNode* node, int op, const Any& left, const Any& right, Any& out) {
+  // Two 32-bit integers, the common case of loops and counters: the rule 7
+  // below with its type already known.
+  if (left.getType() == ANY_INT32 && right.getType() == ANY_INT32 && !left.isOpaque() && !right.isOpaque()) {
+    int a = left.getInt32();
+    int b = right.getInt32();
+    if (isArithmetic(op)) {
+      int v;
+      if (!integerArith<int, unsigned>(parser, node, op, a, b, &v)) return false;
+      out.set(v);
+      return true;
+    }
+    bool r;
+    if (!compare(op, a, b, &r)) return fail(parser, node, kType, 99);
+    out.set(r);
+    return true;
+  }
   int lt = kindOf(left);
   int rt = kindOf(right);
   bool ls = isText(left);

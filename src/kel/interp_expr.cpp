@@ -285,6 +285,7 @@ Translatable* borrowedContainer(Parser* parser, const ExprAstNode* node) {
 namespace interp {
 
 void referenceInto(Any& out, const Any& source) {
+  if (out.copyPlainFrom(source)) return;
   if (!source.isOpaque()) {
     int sub = source.getSubtype();
     switch (source.getType()) {
@@ -426,6 +427,19 @@ int ArrayDerefAstNode::evalRef(Parser* parser, Place& place, Any&) const {
 
 bool AssignmentExprAstNode::assign(Parser* parser, Any* result) const {
   if (!parser->stackRoom(this)) return false;
+  if (target_->getType() == IDENT) {
+    // name = value in the interpreter's own sets: the place below without
+    // the virtual protocol.
+    AbstractVarSet* scope = parser->getCurrentScope();
+    if (VarSet* set = scope != nullptr ? scope->asVarSet() : nullptr) {
+      Any value;
+      if (!value_->evalValue(parser, value)) return false;
+      if (result != nullptr) kelCopyValue(*result, value);
+      const char* name = static_cast<const IdentAstNode*>(target_.get())->name().c_str();
+      if (!set->VarSet::assignValue(name, value)) return fail(parser, this, kReference, 46);
+      return true;
+    }
+  }
   Place place;
   if (!expectAssignable(parser, target_.get(), place, nullptr)) return false;
   Any value;

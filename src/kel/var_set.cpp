@@ -35,10 +35,24 @@ struct VarSet::Entry {
 
 namespace {
 
+// Name comparison on the lookup path: names are short, a call to strcmp
+// costs more than the loop.
+inline bool sameName(const char* a, const char* b) {
+  while (*a == *b) {
+    if (*a == '\0') return true;
+    ++a;
+    ++b;
+  }
+  return false;
+}
+
 // Copies `source` into `out` the way a variable read does: scalars and texts
 // by value, references sharing their target.
 void copyValue(Any& out, const Any& source) {
-  switch (source.getType()) {
+  // Numbers keep their subtype; other plain values are copied without one.
+  int code = source.getType();
+  if ((code == ANY_INT32 || code == ANY_INT64 || source.getSubtype() == 0) && out.copyPlainFrom(source)) return;
+  switch (code) {
     case ANY_NULL: out.clear(); return;
     case ANY_UNDEFINED: out.setUndefined(); return;
     case ANY_BOOL: out.set(source.getBool()); return;
@@ -130,7 +144,7 @@ void VarSet::destroy(Entry* entry) {
 
 VarSet::Entry* VarSet::find(const char* name) const {
   for (Entry* e = entries_; e != nullptr; e = e->next) {
-    if (e->name[0] == name[0] && std::strcmp(e->name, name) == 0) return e;
+    if (sameName(e->name, name)) return e;
   }
   return nullptr;
 }
@@ -187,7 +201,7 @@ Any* VarSet::get(const char* name) {
       if (Any* value = map->getAttribute(name)) return value;
     }
     for (Entry* e = s->entries_; e != nullptr; e = e->next) {
-      if (e->hasValue && e->name[0] == name[0] && std::strcmp(e->name, name) == 0) return &e->value;
+      if (e->hasValue && sameName(e->name, name)) return &e->value;
     }
     AbstractVarSet* p = s->parent();
     if (p == nullptr) return nullptr;

@@ -162,6 +162,17 @@ class Any : public Translatable {
   // An opaque value of object type `type`, adopting `bytes` (malloc'd): the
   // complete encoding of one object, decoded on first use.
   void adoptOpaque(int type, char* bytes, size_t length);
+  // Copies `other` with its type word when it is null, a boolean, a number
+  // or undefined (not opaque); false, nothing changed, for anything else.
+  bool copyPlainFrom(const Any& other) {
+    unsigned code = other.type_ & 0xFFFFu;
+    if (other.opaque_ || code < ANY_NULL || (code > ANY_DOUBLE && code != ANY_UNDEFINED)) return false;
+    if (holdsResource()) releaseHeld();
+    opaqueLength_ = 0;
+    type_ = other.type_;
+    v_ = other.v_;
+    return true;
+  }
   // Moves the value of `other` here. `other` keeps its type code and loses
   // what it held (a null text, reference or object).
   void takeFrom(Any& other);
@@ -227,8 +238,9 @@ class Any : public Translatable {
   // Whether clear() has something to release: opaque bytes, a text, a
   // reference or an object held directly (codes 7 to 9, 12 and above).
   [[nodiscard]] bool holdsResource() const {
-    int code = getType();
-    return opaque_ || (code >= ANY_STRING && code <= ANY_CHAR) || code >= 12;
+    unsigned code = type_ & 0xFFFFu;
+    // Bits 7 to 9: ANY_STRING, ANY_REF, ANY_CHAR.
+    return opaque_ | (code >= 12u) | (((0x380u >> (code & 31u)) & 1u) != 0);
   }
   // Releases what is held (opaque bytes, text, reference or object).
   void releaseHeld();

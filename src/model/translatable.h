@@ -42,7 +42,8 @@ class Translatable {
   // Copies never share the count: a copy starts unshared.
   Translatable(const Translatable&) : refCount(0) {}
   Translatable& operator=(const Translatable&) { return *this; }
-  virtual ~Translatable();
+  // Inline: values on the interpreter's stack are made and dropped all the time.
+  virtual ~Translatable() = default;
 
   // Ownership rule for every operation below that takes an `Any* value`:
   // the callee always takes the value over, on success and on failure alike.

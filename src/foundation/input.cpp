@@ -47,19 +47,9 @@ Input::Input(int fd, const char* encoding) : fd_(fd), ownsFd_(fd >= 0) {
   if (!needsConverter(encoding)) return;
   // The descriptor's bytes are converted into a temporary file that the
   // reads are then served from, as for an arriving file.
-  char name[64];
-  int tmp = s_mkstemp(name);
   std::lock_guard<std::mutex> lk(data_);
-  if (tmp < 0) {
-    int err = errno;
-    log(_debug_io, LOG_ERROR, 0, 0, "Input: Unable to create a temporary file");
-    recordError(kErrorCode, systemText("Unable to open temporary file: %s", err));
-    closed_ = true;
-    return;
-  }
+  if (!openTempLocked()) return;
   sourceFd_ = fd;
-  fd_ = tmp;
-  tempName_ = name;
   pumpSource_ = true;
   localSize_ = 0;
   createConverter(encoding);
@@ -69,20 +59,25 @@ Input::Input(long long initialSize, CloseCallback closeCallback, const char* enc
     : closeCallback_(std::move(closeCallback)) {
   log(_debug_io, LOG_DEBUG, 0, 0, "Input: input created to read remote file, initial size = %lld, encoding = %s",
       initialSize, encoding != nullptr ? encoding : "null");
+  std::lock_guard<std::mutex> lk(data_);
+  if (!openTempLocked()) return;
+  ownsFd_ = true;
+  if (needsConverter(encoding)) createConverter(encoding);
+}
+
+bool Input::openTempLocked() {
   char name[64];
   int tmp = s_mkstemp(name);
-  std::lock_guard<std::mutex> lk(data_);
   if (tmp < 0) {
     int err = errno;
     log(_debug_io, LOG_ERROR, 0, 0, "Input: Unable to create a temporary file");
     recordError(kErrorCode, systemText("Unable to open temporary file: %s", err));
     closed_ = true;
-    return;
+    return false;
   }
   fd_ = tmp;
-  ownsFd_ = true;
   tempName_ = name;
-  if (needsConverter(encoding)) createConverter(encoding);
+  return true;
 }
 
 void Input::createConverter(const char* encoding) {

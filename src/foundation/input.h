@@ -100,6 +100,9 @@ class Input : public EncodingOutput {
   void encodingError(const char* message) override;
 
  private:
+  // Creates the temporary file that reads are served from (fd_, tempName_);
+  // on failure records the error and closes the input. REQUIRES data_ held.
+  [[nodiscard]] bool openTempLocked();
   void createConverter(const char* encoding);
   void recordError(int code, const std::string& text);  // data lock held
   bool appendRaw(const char* bytes, size_t length);       // data lock held

@@ -177,7 +177,10 @@ Lex::Lex(std::string_view text, int line, int column, bool scriptlet)
       line_(line),
       column_(column),
       scriptlet_(scriptlet),
-      inText_(scriptlet) {
+      inText_(scriptlet),
+      startLine_(line),
+      startColumn_(column),
+      cutAtNul_(text.find('\0') != std::string_view::npos) {
   lexeme_.reserve(128);
 }
 

@@ -28,6 +28,14 @@ class Lex {
   void setJsonMode() { json_ = true; }
   [[nodiscard]] bool jsonMode() const { return json_; }
 
+  // The source text (up to its first NUL byte, if it held one) and the
+  // position its first character has; the JSON reader scans it directly.
+  [[nodiscard]] std::string_view source() const { return text_; }
+  [[nodiscard]] int startLine() const { return startLine_; }
+  [[nodiscard]] int startColumn() const { return startColumn_; }
+  // Whether the text given held a NUL byte (the source stops before it).
+  [[nodiscard]] bool cutAtNul() const { return cutAtNul_; }
+
   // Where the next read starts (for tests and traces).
   [[nodiscard]] int line() const { return line_; }
   [[nodiscard]] int column() const { return column_; }
@@ -90,4 +98,7 @@ class Lex {
   bool expressionSection_ = false;
   std::string templateText_;
   bool json_ = false;
+  int startLine_;
+  int startColumn_;
+  bool cutAtNul_;
 };

@@ -321,10 +321,8 @@ class Parser {
   std::unique_ptr<StmtAstNode> parseExpressionStatement();
   void expectStatementEnd();
 
-  // ---- JSON (parser_json.cpp)
-  Any* parseJsonValue(bool* present);
-  Any* parseJsonObject();
-  Any* parseJsonArray();
+  // ---- JSON (parser_json.cpp): the reader scans the lexer's source itself.
+  class JsonReader;
 
   // Runs `body` and turns an Abort into a false result.
   template <class Body>

@@ -1,128 +1,504 @@
-// JSON text read through the kel lexer in JSON mode (every decimal integer is
-// 64-bit) into Attributes and AnyArray values.
+// JSON text read into Attributes and AnyArray values. The reader scans the
+// lexer's source directly, one pass and no tokens, following the lexer's
+// rules for what JSON mode accepts: comments are skipped, strings may use
+// single quotes and the lexer's escapes, every decimal integer is 64-bit.
+// Where the lexer's rules would misread JSON data it reads it as JSON does:
+// numbers are converted with correct rounding, an exponent may carry '+',
+// `\/` is an escape, integers too large for 64 bits become doubles, and a
+// leading zero (an octal literal in code) is refused rather than read in
+// base 8. Texts written by the data model's JSON escape (`\a`, `\U0001F600`)
+// read back. Nothing is read past the end of the text, and nesting deeper
+// than Parser::kMaxNesting is an error, not a stack overflow.
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "kel/parser.h"
-#include "kel/parser_internal.h"
 #include "model/any.h"
 #include "model/any_array.h"
 #include "model/attributes.h"
+#include "model/obj_ref.h"
+
+class Parser::JsonReader {
+ public:
+  JsonReader(Parser& parser, const Lex& lex)
+      : parser_(parser),
+        begin_(lex.source().data()),
+        p_(begin_),
+        end_(begin_ + lex.source().size()),
+        cutAtNul_(lex.cutAtNul()),
+        line_(lex.startLine()),
+        column_(lex.startColumn()),
+        mark_(begin_),
+        markLine_(line_),
+        markColumn_(column_) {}
+
+  // The outer object or array, or null with the error stored.
+  Any* read() {
+    if (!skipSpace()) return nullptr;
+    if (p_ < end_ && *p_ == '{') return object(1);
+    if (p_ < end_ && *p_ == '[') return array(1);
+    return fail("Expected '{' to start object or '[' to start array", p_);
+  }
+
+ private:
+  static bool isSpace(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+  static bool isDigit(int c) { return c >= '0' && c <= '9'; }
+  static bool isWordPart(int c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || isDigit(c) || c == '_' || c == '$';
+  }
+  int peek(size_t ahead = 0) const {
+    return p_ + ahead < end_ ? static_cast<unsigned char>(p_[ahead]) : -1;
+  }
+
+  // Line and column of `at`, counted as the lexer counts them (a line break
+  // starts a new line at column 1; every other byte is one column).
+  void position(const char* at, int* line, int* column) {
+    if (at < mark_) {
+      markLine_ = line_;
+      markColumn_ = column_;
+      mark_ = begin_;
+    }
+    int l = markLine_;
+    int c = markColumn_;
+    for (const char* q = mark_; q < at;) {
+      const void* nl = std::memchr(q, '\n', static_cast<size_t>(at - q));
+      if (nl == nullptr) {
+        c += static_cast<int>(at - q);
+        break;
+      }
+      l++;
+      c = 1;
+      q = static_cast<const char*>(nl) + 1;
+    }
+    mark_ = at;
+    markLine_ = l;
+    markColumn_ = c;
+    *line = l;
+    *column = c;
+  }
+
+  Location locationAt(const char* at) {
+    int line, column;
+    position(at, &line, &column);
+    return Location(parser_.sourceName(), line, column == 0 ? 1 : column);
+  }
+
+  // Stores the syntax error at `at` (the end of the text if the text was cut
+  // at a NUL byte there: the byte is what is wrong) and gives null.
+  Any* fail(const char* message, const char* at) {
+    if (at >= end_ && cutAtNul_) message = "Illegal character 0x0 encountered";
+    parser_.pError(message, locationAt(at));
+    return nullptr;
+  }
+
+  // Skips whitespace and comments; false (error stored) for a comment that
+  // the text ends in.
+  bool skipSpace() {
+    for (;;) {
+      while (p_ < end_ && isSpace(static_cast<unsigned char>(*p_))) p_++;
+      if (peek() != '/') return true;
+      if (peek(1) == '/') {
+        const void* nl = std::memchr(p_, '\n', static_cast<size_t>(end_ - p_));
+        p_ = nl != nullptr ? static_cast<const char*>(nl) + 1 : end_;
+      } else if (peek(1) == '*') {
+        const char* start = p_;
+        p_ += 2;
+        while (p_ < end_ && !(p_[0] == '*' && p_ + 1 < end_ && p_[1] == '/')) p_++;
+        if (p_ >= end_) {
+          int line, column;
+          position(start, &line, &column);
+          char message[160];
+          std::snprintf(message, sizeof message,
+                        "End of file encountered in \"/*\" comment (Beginning at Line: %d, Position: %d)", line,
+                        column);
+          fail(message, start);
+          return false;
+        }
+        p_ += 2;
+      } else {
+        return true;
+      }
+    }
+  }
+
+  // ---- containers
+
+  Any* object(int depth) {
+    const char* open = p_;
+    if (depth > kMaxNesting) return fail(kNestingMessage, open);
+    auto* map = new Attributes();
+    std::unique_ptr<Any> holder(new Any(new ObjRef(map)));
+    {
+      Location at = locationAt(open);
+      map->setLocation(&at);
+    }
+    p_++;  // {
+    if (!skipSpace()) return nullptr;
+    if (peek() == '}') {
+      p_++;
+      return holder.release();
+    }
+    std::string name;
+    for (;;) {
+      if (peek() != '"' && peek() != '\'') return fail("Member name as quoted string expected in object", p_);
+      if (!readString(&name)) return nullptr;
+      if (!skipSpace()) return nullptr;
+      if (peek() != ':') return fail("Expected ':' between member name and value", p_);
+      p_++;
+      if (!skipSpace()) return nullptr;
+      Any* value = this->value(depth);
+      if (value == nullptr) return nullptr;
+      // A repeated name keeps the last value in the first one's place; new
+      // names go to the end, so the map lists members in document order.
+      if (map->getAttribute(name.c_str()) != nullptr) {
+        map->addOrSetAttribute(name.c_str(), value, 0);
+      } else {
+        map->appendAttribute(name.c_str(), value, 0);
+      }
+      if (!skipSpace()) return nullptr;
+      if (peek() == ',') {
+        p_++;
+        if (!skipSpace()) return nullptr;
+      } else if (peek() == '}') {
+        p_++;
+        return holder.release();
+      } else {
+        return fail("Expected '}' to end object. Were there too many commas?", p_);
+      }
+    }
+  }
+
+  Any* array(int depth) {
+    if (depth > kMaxNesting) return fail(kNestingMessage, p_);
+    auto* list = new AnyArray(0);
+    std::unique_ptr<Any> holder(new Any(new ObjRef(list)));
+    p_++;  // [
+    if (!skipSpace()) return nullptr;
+    if (peek() == ']') {
+      p_++;
+      return holder.release();
+    }
+    for (;;) {
+      Any* value = this->value(depth);
+      if (value == nullptr) return nullptr;
+      list->append(value);
+      if (!skipSpace()) return nullptr;
+      if (peek() == ',') {
+        p_++;
+        if (!skipSpace()) return nullptr;
+      } else if (peek() == ']') {
+        p_++;
+        return holder.release();
+      } else {
+        return fail("Expected ']' to end array. Were there too many or too few commas?", p_);
+      }
+    }
+  }
+
+  // One value at p_ (space already skipped).
+  Any* value(int depth) {
+    int c = peek();
+    switch (c) {
+      case '{': return object(depth + 1);
+      case '[': return array(depth + 1);
+      case '"':
+      case '\'': {
+        if (!readString(&scratch_)) return nullptr;
+        char* text = static_cast<char*>(std::malloc(scratch_.size() + 1));
+        std::memcpy(text, scratch_.data(), scratch_.size() + 1);
+        return Any::buildFromString(text);
+      }
+      case '-': {
+        p_++;
+        if (!skipSpace()) return nullptr;
+        if (isDigit(peek()) || (peek() == '.' && isDigit(peek(1)))) return number(true);
+        if (matchWord("NaN")) return negativeNaN();
+        return fail("Number expected after '-' in JSON text", p_);
+      }
+      default: break;
+    }
+    if (isDigit(c) || (c == '.' && isDigit(peek(1)))) return number(false);
+    if (matchWord("true")) return new Any(true);
+    if (matchWord("false")) return new Any(false);
+    if (matchWord("null")) return new Any();
+    if (matchWord("NaN")) return new Any(std::numeric_limits<double>::quiet_NaN());
+    if (c < 0) return fail("Value expected in JSON text", p_);
+    if (c >= 0x80 || (c < ' ' && !isSpace(c)) || c == 0x7F) {
+      char message[64];
+      std::snprintf(message, sizeof message, "Illegal character 0x%x encountered", static_cast<unsigned>(c));
+      return fail(message, p_);
+    }
+    return fail("Value expected in JSON text", p_);
+  }
+
+  Any* negativeNaN() {
+    auto* value = new Any(std::numeric_limits<double>::quiet_NaN());
+    value->setSign(-1);
+    return value;
+  }
+
+  // Consumes `word` when it stands at p_ as a whole word.
+  bool matchWord(const char* word) {
+    size_t n = std::strlen(word);
+    if (static_cast<size_t>(end_ - p_) < n || std::memcmp(p_, word, n) != 0) return false;
+    if (p_ + n < end_ && isWordPart(static_cast<unsigned char>(p_[n]))) return false;
+    p_ += n;
+    return true;
+  }
+
+  // ---- numbers
+
+  Any* number(bool negative) {
+    const char* start = p_;
+    if (peek() == '0' && (peek(1) == 'x' || peek(1) == 'X')) return hexNumber(negative);
+    if (peek() == '0' && isDigit(peek(1))) return fail("Leading zeros are not allowed in JSON numbers", start);
+    bool floating = false;
+    while (isDigit(peek())) p_++;
+    if (peek() == '.') {
+      floating = true;
+      p_++;
+      while (isDigit(peek())) p_++;
+    }
+    if (peek() == 'e' || peek() == 'E') {
+      floating = true;
+      p_++;
+      if (peek() == '+' || peek() == '-') p_++;
+      if (!isDigit(peek())) return fail("Digits expected in the exponent of a number", p_);
+      while (isDigit(peek())) p_++;
+    }
+    const char* stop = p_;
+    if (peek() == 'U') return fail(floating ? Lex::kFloatUnsignedMessage : Lex::kUnsignedMessage, start);
+    if (floating && peek() == 'L') return fail(Lex::kFloatLongMessage, start);
+    bool isFloat = false;
+    if (peek() == 'F' || peek() == 'L') {
+      isFloat = floating && peek() == 'F';
+      p_++;
+    }
+    if (isWordPart(peek()) || peek() == '.') return fail("Illegal character in a number", p_);
+    if (!floating) {
+      // Up to 19 digits fit; the sign is taken into account so that the
+      // most negative value reads exactly. Larger integers become doubles.
+      uint64_t v = 0;
+      bool overflow = false;
+      for (const char* q = start; q < stop; q++) {
+        unsigned d = static_cast<unsigned>(*q - '0');
+        if (v > (UINT64_MAX - d) / 10) {
+          overflow = true;
+          break;
+        }
+        v = v * 10 + d;
+      }
+      const uint64_t limit = static_cast<uint64_t>(std::numeric_limits<long long>::max()) + (negative ? 1 : 0);
+      if (!overflow && v <= limit) {
+        long long n = negative ? static_cast<long long>(0 - v) : static_cast<long long>(v);
+        return new Any(n);
+      }
+    }
+    double d = 0;
+    auto result = std::from_chars(start, stop, d);
+    if (result.ec == std::errc::result_out_of_range) {
+      // from_chars leaves the value alone: the text is beyond the doubles,
+      // too small (a negative exponent, or a first significant digit far
+      // after the point) or too large.
+      const char* e = start;
+      while (e < stop && *e != 'e' && *e != 'E') e++;
+      bool tiny;
+      if (e < stop) {
+        tiny = e + 1 < stop && e[1] == '-';
+      } else {
+        const char* q = start;
+        while (q < stop && (*q == '0' || *q == '.') && *q != '\0') q++;
+        tiny = std::memchr(start, '.', static_cast<size_t>(q - start)) != nullptr;
+      }
+      d = tiny ? 0.0 : std::numeric_limits<double>::infinity();
+    } else if (result.ec != std::errc() || result.ptr != stop) {
+      return fail("Illegal character in a number", result.ptr);
+    }
+    if (negative) d = -d;
+    if (isFloat) return new Any(static_cast<float>(d));
+    return new Any(d);
+  }
+
+  // 0x followed by hexadecimal digits: 32 bits (the bits that fit), or 64
+  // with an L suffix, as in code.
+  Any* hexNumber(bool negative) {
+    const char* start = p_;
+    p_ += 2;
+    uint64_t v = 0;
+    const char* digits = p_;
+    while (Lex::toHexValue(peek()) >= 0) {
+      v = v * 16 + static_cast<unsigned>(Lex::toHexValue(peek()));
+      p_++;
+    }
+    if (p_ == digits) return fail("Hexadecimal digits expected in a number", p_);
+    if (peek() == 'U') return fail(Lex::kUnsignedMessage, start);
+    bool isLong = peek() == 'L';
+    if (isLong) p_++;
+    if (isWordPart(peek()) || peek() == '.') return fail("Illegal character in a number", p_);
+    if (isLong) {
+      auto n = static_cast<long long>(v);
+      return new Any(negative ? static_cast<long long>(0 - static_cast<uint64_t>(n)) : n);
+    }
+    auto n = static_cast<int>(static_cast<uint32_t>(v));
+    return new Any(negative ? static_cast<int>(0u - static_cast<uint32_t>(n)) : n);
+  }
+
+  // ---- strings
+
+  // Reads the string literal at p_ into *out (decoded, UTF-8); false with
+  // the error stored, located at the opening quote as a bad token is.
+  bool readString(std::string* out) {
+    const char* open = p_;
+    const char quote = *p_++;
+    out->clear();
+    for (;;) {
+      const char* run = p_;
+      while (p_ < end_ && *p_ != quote && *p_ != '\\' && *p_ != '\n') p_++;
+      out->append(run, static_cast<size_t>(p_ - run));
+      if (p_ >= end_) return fail(Lex::kEofInStringMessage, p_ >= end_ && cutAtNul_ ? end_ : open), false;
+      if (*p_ == quote) {
+        p_++;
+        return true;
+      }
+      if (*p_ == '\n') return fail(Lex::kNewlineInStringMessage, open), false;
+      // A backslash.
+      p_++;
+      int e = peek();
+      if (e < 0) return fail(Lex::kEofInStringMessage, cutAtNul_ ? end_ : open), false;
+      p_++;
+      switch (e) {
+        case 'n': *out += '\n'; continue;
+        case 't': *out += '\t'; continue;
+        case 'r': *out += '\r'; continue;
+        case 'b': *out += '\b'; continue;
+        case 'f': *out += '\f'; continue;
+        case 'v': *out += '\v'; continue;
+        case 'a': *out += '\a'; continue;
+        case '/':
+        case '\\':
+        case '\'':
+        case '"': *out += static_cast<char>(e); continue;
+        case '\n': continue;  // line continuation
+        default: break;
+      }
+      if (e >= '0' && e <= '7') {
+        unsigned v = static_cast<unsigned>(e - '0');
+        for (int i = 0; i < 2 && peek() >= '0' && peek() <= '7'; ++i) v = v * 8 + static_cast<unsigned>(*p_++ - '0');
+        if (!appendByte(out, v & 0xFF, open)) return false;
+        continue;
+      }
+      if (e == 'x') {
+        int h1 = Lex::toHexValue(peek());
+        int h2 = h1 < 0 ? -1 : Lex::toHexValue(peek(1));
+        if (h1 < 0 || h2 < 0) return fail(Lex::kBadHexEscapeMessage, open), false;
+        p_ += 2;
+        if (!appendByte(out, static_cast<unsigned>(h1 * 16 + h2), open)) return false;
+        continue;
+      }
+      if (e == 'u' || e == 'U') {
+        const int digits = e == 'u' ? 4 : 8;
+        unsigned cp = 0;
+        if (!hexDigits(digits, &cp)) {
+          return fail(e == 'u' ? Lex::kBadUnicodeEscapeMessage : "Expected \\U and eight hexadecimal digits", open),
+                 false;
+        }
+        if (e == 'u' && cp >= 0xD800 && cp <= 0xDBFF && peek() == '\\' && peek(1) == 'u') {
+          // A surrogate pair written as two escapes is one character.
+          const char* save = p_;
+          p_ += 2;
+          unsigned low = 0;
+          if (hexDigits(4, &low) && low >= 0xDC00 && low <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+          } else {
+            p_ = save;
+          }
+        }
+        // A lone surrogate, or a code beyond Unicode, is the replacement
+        // character.
+        if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = 0xFFFD;
+        if (cp == 0) return fail("A string cannot hold the character \\u0000", open), false;
+        appendUtf8(out, cp);
+        continue;
+      }
+      return fail(Lex::kBadEscapeMessage, open), false;
+    }
+  }
+
+  bool hexDigits(int n, unsigned* out) {
+    unsigned v = 0;
+    for (int i = 0; i < n; ++i) {
+      int h = Lex::toHexValue(peek(static_cast<size_t>(i)));
+      if (h < 0) return false;
+      v = v * 16 + static_cast<unsigned>(h);
+    }
+    p_ += n;
+    *out = v;
+    return true;
+  }
+
+  // A byte escape: a NUL byte cannot be held by a text (it would cut the
+  // value short), so it is an error.
+  bool appendByte(std::string* out, unsigned byte, const char* open) {
+    if (byte == 0) {
+      fail("A string cannot hold the character \\u0000", open);
+      return false;
+    }
+    *out += static_cast<char>(byte);
+    return true;
+  }
+
+  static void appendUtf8(std::string* out, unsigned cp) {
+    char b[4];
+    size_t n;
+    if (cp < 0x80) {
+      b[0] = static_cast<char>(cp);
+      n = 1;
+    } else if (cp < 0x800) {
+      b[0] = static_cast<char>(0xC0 | (cp >> 6));
+      b[1] = static_cast<char>(0x80 | (cp & 0x3F));
+      n = 2;
+    } else if (cp < 0x10000) {
+      b[0] = static_cast<char>(0xE0 | (cp >> 12));
+      b[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      b[2] = static_cast<char>(0x80 | (cp & 0x3F));
+      n = 3;
+    } else {
+      b[0] = static_cast<char>(0xF0 | (cp >> 18));
+      b[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      b[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      b[3] = static_cast<char>(0x80 | (cp & 0x3F));
+      n = 4;
+    }
+    out->append(b, n);
+  }
+
+  Parser& parser_;
+  const char* begin_;
+  const char* p_;
+  const char* end_;
+  bool cutAtNul_;
+  int line_;
+  int column_;
+  // The last position computed, so that locating objects in order costs one
+  // pass over the text in all.
+  const char* mark_;
+  int markLine_;
+  int markColumn_;
+  std::string scratch_;
+};
 
 Any* Parser::parseJSON() {
   lex_.setJsonMode();
-  // The tokens read ahead before the mode was set follow it too.
-  for (Token* t : {cur_, next_, after_}) {
-    if (t->type == Token::INTEGER) {
-      long long v = t->value.getInt32();
-      t->type = Token::LONG_INTEGER;
-      t->value.set(v);
-    }
-  }
-  std::unique_ptr<Any> result;
-  bool ok = guarded([this, &result] {
-    if (cur_->isPunct('{')) {
-      result.reset(parseJsonObject());
-    } else if (cur_->isPunct('[')) {
-      result.reset(parseJsonArray());
-    } else {
-      fail("Expected '{' to start object or '[' to start array");
-    }
-  });
-  return ok ? result.release() : nullptr;
-}
-
-Any* Parser::parseJsonValue(bool* present) {
-  *present = true;
-  bool negative = false;
-  if (cur_->isPunct('-')) {
-    negative = true;
-    advance();
-  }
-  switch (cur_->type) {
-    case Token::DOUBLE:
-    case Token::FLOAT:
-    case Token::INTEGER:
-    case Token::LONG_INTEGER: {
-      auto value = std::make_unique<Any>(cur_->value);
-      if (negative) value->setSign(-1);
-      advance();
-      return value.release();
-    }
-    default:
-      break;
-  }
-  if (negative) fail("Number expected after '-' in JSON text");
-  switch (cur_->type) {
-    case Token::BOOL:
-    case Token::STRING: {
-      auto value = std::make_unique<Any>(cur_->value);
-      advance();
-      return value.release();
-    }
-    case Token::LITERAL_NULL:
-      advance();
-      return new Any();
-    case Token::PUNCT:
-      if (cur_->isPunct('{')) return parseJsonObject();
-      if (cur_->isPunct('[')) return parseJsonArray();
-      break;
-    default:
-      break;
-  }
-  // Anything else is not JSON: it is reported rather than stored as a
-  // member without a value.
-  *present = false;
-  fail("Value expected in JSON text");
-}
-
-Any* Parser::parseJsonObject() {
-  DepthGuard guard(this);
-  auto* map = new Attributes();
-  std::unique_ptr<Any> holder(new Any(new ObjRef(map)));
-  map->setLocation(std::make_unique<Location>(here()).get());  // on the heap: this frame recurses
-  advance();  // {
-  if (cur_->isPunct('}')) {
-    advance();
-    return holder.release();
-  }
-  for (;;) {
-    if (cur_->type != Token::STRING) fail("Member name as quoted string expected in object");
-    std::string name = cur_->textValue();
-    advance();
-    expectPunct(':', "Expected ':' between member name and value");
-    bool present = false;
-    Any* value = parseJsonValue(&present);
-    map->addOrSetAttribute(name.c_str(), value, 0);
-    if (cur_->isPunct(',')) {
-      advance();
-    } else if (cur_->isPunct('}')) {
-      advance();
-      return holder.release();
-    } else {
-      fail("Expected '}' to end object. Were there too many commas?");
-    }
-  }
-}
-
-Any* Parser::parseJsonArray() {
-  DepthGuard guard(this);
-  advance();  // [
-  auto* array = new AnyArray(0);
-  std::unique_ptr<Any> holder(new Any(new ObjRef(array)));
-  if (cur_->isPunct(']')) {
-    advance();
-    return holder.release();
-  }
-  for (;;) {
-    bool present = false;
-    array->append(parseJsonValue(&present));
-    if (cur_->isPunct(',')) {
-      advance();
-    } else if (cur_->isPunct(']')) {
-      advance();
-      return holder.release();
-    } else {
-      fail("Expected ']' to end array. Were there too many or too few commas?");
-    }
-  }
+  JsonReader reader(*this, lex_);
+  std::unique_ptr<Any> result(reader.read());
+  if (!result && !errorFlag_) pError("Value expected in JSON text");
+  return errorFlag_ ? nullptr : result.release();
 }

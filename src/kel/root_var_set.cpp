@@ -9,6 +9,7 @@
 #include "kel/any_array_prototype.h"
 #include "kel/any_prototype.h"
 #include "kel/any_string_prototype.h"
+#include "kel/date_prototype.h"
 #include "kel/member_names.h"
 #include "kel/parser.h"
 #include "kel/place.h"
@@ -48,6 +49,7 @@ void defineValueGlobals(AbstractVarSet* root) {
 // here as modules of their own.
 const KelBuiltinModule kBuiltinModules[] = {
     {"values", registerValuePrototypes, defineValueGlobals},
+    {"Date", registerDateModule, nullptr},
 };
 
 // ---- the data model's hooks into kel

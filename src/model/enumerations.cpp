@@ -11,11 +11,11 @@
 // ---- ClassEnumeration
 
 ClassEnumeration::ClassEnumeration(const ClassEnumeration& other) : Translatable() {
-  for (EnumEntry* e = other.head_; e; e = e->next) append(e->name);
+  for (EnumEntry* e = other.list_.head; e; e = e->next) append(e->name);
 }
 
 ClassEnumeration::~ClassEnumeration() {
-  EnumEntry* e = head_;
+  EnumEntry* e = list_.head;
   while (e) {
     EnumEntry* next = e->next;
     free(e->name);
@@ -26,36 +26,16 @@ ClassEnumeration::~ClassEnumeration() {
 
 void ClassEnumeration::append(const char* name) {
   auto* e = new EnumEntry{modeltext::dup(name), nullptr};
-  if (tail_) tail_->next = e;
-  else head_ = e;
-  tail_ = e;
-  count_++;
+  list_.link(e);
 }
 
-bool ClassEnumeration::next() {
-  if (!started_) {
-    started_ = true;
-    cursor_ = head_;
-  } else if (cursor_) {
-    cursor_ = cursor_->next;
-  }
-  return cursor_ != nullptr;
-}
+bool ClassEnumeration::next() { return list_.advance(); }
 
-void ClassEnumeration::takeContents(ClassEnumeration* other) {
-  if (!other || other == this || !other->head_) return;
-  if (tail_) tail_->next = other->head_;
-  else head_ = other->head_;
-  tail_ = other->tail_;
-  count_ += other->count_;
-  other->head_ = other->tail_ = other->cursor_ = nullptr;
-  other->started_ = false;
-  other->count_ = 0;
-}
+void ClassEnumeration::takeContents(ClassEnumeration* other) { list_.splice(other ? &other->list_ : nullptr); }
 
 char* ClassEnumeration::toString(Parser* parser) {
   ContainerText text(parser, '[', ']');
-  for (EnumEntry* e = head_; e; e = e->next) {
+  for (EnumEntry* e = list_.head; e; e = e->next) {
     StringBuilder& out = text.beginItem();
     out.append('"');
     out.append(e->name ? e->name : "");
@@ -72,14 +52,14 @@ int ClassEnumeration::clone(const Principal*, Translatable** out) const {
 // ---- DirectoryEnumeration
 
 DirectoryEnumeration::DirectoryEnumeration(const DirectoryEnumeration& other) : Translatable() {
-  for (EnumEntry* e = other.head_; e; e = e->next) {
+  for (EnumEntry* e = other.list_.head; e; e = e->next) {
     append(e->name ? new DirNameEntry(*e->name) : nullptr, e->attributes ? new Attributes(*e->attributes) : nullptr,
            e->acl ? new Acl(*e->acl) : nullptr);
   }
 }
 
 DirectoryEnumeration::~DirectoryEnumeration() {
-  EnumEntry* e = head_;
+  EnumEntry* e = list_.head;
   while (e) {
     EnumEntry* next = e->next;
     delete e->name;
@@ -92,36 +72,16 @@ DirectoryEnumeration::~DirectoryEnumeration() {
 
 void DirectoryEnumeration::append(DirNameEntry* name, Attributes* attributes, Acl* acl) {
   auto* e = new EnumEntry{name, attributes, acl, nullptr};
-  if (tail_) tail_->next = e;
-  else head_ = e;
-  tail_ = e;
-  count_++;
+  list_.link(e);
 }
 
-bool DirectoryEnumeration::next() {
-  if (!started_) {
-    started_ = true;
-    cursor_ = head_;
-  } else if (cursor_) {
-    cursor_ = cursor_->next;
-  }
-  return cursor_ != nullptr;
-}
+bool DirectoryEnumeration::next() { return list_.advance(); }
 
-void DirectoryEnumeration::takeContents(DirectoryEnumeration* other) {
-  if (!other || other == this || !other->head_) return;
-  if (tail_) tail_->next = other->head_;
-  else head_ = other->head_;
-  tail_ = other->tail_;
-  count_ += other->count_;
-  other->head_ = other->tail_ = other->cursor_ = nullptr;
-  other->started_ = false;
-  other->count_ = 0;
-}
+void DirectoryEnumeration::takeContents(DirectoryEnumeration* other) { list_.splice(other ? &other->list_ : nullptr); }
 
 char* DirectoryEnumeration::toString(Parser* parser) {
   ContainerText text(parser, '[', ']');
-  for (EnumEntry* e = head_; e; e = e->next) {
+  for (EnumEntry* e = list_.head; e; e = e->next) {
     char* name = e->name ? e->name->toString(parser) : nullptr;
     char* attributes = e->attributes ? e->attributes->toString(parser) : nullptr;
     StringBuilder& out = text.beginItem();

@@ -1,69 +1,13 @@
 #include "util/task_data.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <memory>
 #include <tuple>
 
+#include "kel/build_json.h"
 #include "model/any.h"
 #include "wire/message_base.h"
 
 namespace {
-
-// The members of a JSON object in the layout of the kel JSON builder
-// ("{ " members joined by ", " " }", `"key" : value`, times followed by a
-// comment with the local date). Unlike the builder, texts are escaped, so a
-// quote or line break in a command line cannot break the object.
-// TODO(kel): switch to buildJSON once the built-ins provide it (with escaping).
-class JsonMembers {
- public:
-  JsonMembers() { out_ = "{ "; }
-  void text(const char* key, const TaskData::Text& value) {
-    start(key);
-    if (!value) {
-      out_ += "null";
-      return;
-    }
-    char* quoted = escapeJSONText(value->c_str());
-    out_ += quoted != nullptr ? quoted : "null";
-    free(quoted);
-  }
-  void boolean(const char* key, bool value) {
-    start(key);
-    out_ += value ? "true" : "false";
-  }
-  void integer(const char* key, long long value) {
-    start(key);
-    out_ += std::to_string(value);
-  }
-  void time(const char* key, long long seconds) {
-    start(key);
-    char date[128] = "";
-    time_t t = static_cast<time_t>(seconds);
-    struct tm tm;
-  // The locale's own date and time, as every listing of the system shows them.
-  const char* kFormat = "%x %X";
-    if (localtime_r(&t, &tm) != nullptr) strftime(date, sizeof date, kFormat, &tm);
-    out_ += std::to_string(seconds) + " /* " + date + " */";
-  }
-  char* finish() {
-    out_ += " }";
-    return strdup(out_.c_str());
-  }
-
- private:
-  void start(const char* key) {
-    if (!first_) out_ += ", ";
-    first_ = false;
-    out_ += '"';
-    out_ += key;
-    out_ += "\" : ";
-  }
-  std::string out_;
-  bool first_ = true;
-};
 
 int writeText(MessageBase* m, int field, const TaskData::Text& t) {
   return m->writeStringField(field, t ? t->c_str() : nullptr);
@@ -88,36 +32,25 @@ int optional(MessageBase* m, int field, Read&& read) {
   return read();
 }
 
+const char* textOrNull(const TaskData::Text& t) { return t ? t->c_str() : nullptr; }
+
 }  // namespace
 
 char* TaskData::toString(Parser*) {
-  JsonMembers j;
-  j.text("taskId", taskId);
-  j.text("taskName", taskName);
-  j.text("command", command);
-  j.text("env", env);
-  j.text("user", user);
-  j.text("logfile", logfile);
-  j.boolean("waitForProcess", waitForProcess);
-  j.boolean("disableLogFile", disableLogFile);
-  j.integer("pid", pid);
-  j.time("timeStarted", timeStarted);
-  j.time("timeExited", timeExited);
-  j.integer("exitCondition", exitCondition);
-  j.integer("exitStatus", exitStatus);
-  j.integer("exitSignal", exitSignal);
-  j.text("cannotStartWhy", cannotStartWhy);
-  j.boolean("canceled", canceled);
-  j.integer("daysToKeep", daysToKeep);
-  j.text("workflowName", workflowName);
-  j.text("tailPath", tailPath);
-  j.integer("waitTimeout", waitTimeout);
-  j.integer("minStartTime", minStartTime);
-  j.text("pattern", pattern);
-  j.integer("patternFlags", patternFlags);
-  j.integer("errorCode", errorCode);
-  j.text("strerror", strerror);
-  return j.finish();
+  return buildJSON("ssssssbbittiiisbissiisiis",                                                     //
+                   "taskId", textOrNull(taskId), "taskName", textOrNull(taskName),                   //
+                   "command", textOrNull(command), "env", textOrNull(env), "user", textOrNull(user),  //
+                   "logfile", textOrNull(logfile), "waitForProcess", static_cast<int>(waitForProcess),
+                   "disableLogFile", static_cast<int>(disableLogFile), "pid", static_cast<int>(pid),
+                   "timeStarted", static_cast<long long>(timeStarted), "timeExited",
+                   static_cast<long long>(timeExited), "exitCondition", static_cast<int>(exitCondition),
+                   "exitStatus", static_cast<int>(exitStatus), "exitSignal", static_cast<int>(exitSignal),
+                   "cannotStartWhy", textOrNull(cannotStartWhy), "canceled", static_cast<int>(canceled),
+                   "daysToKeep", static_cast<int>(daysToKeep), "workflowName", textOrNull(workflowName),
+                   "tailPath", textOrNull(tailPath), "waitTimeout", static_cast<int>(waitTimeout),
+                   "minStartTime", static_cast<int>(minStartTime), "pattern", textOrNull(pattern),
+                   "patternFlags", static_cast<int>(patternFlags), "errorCode", static_cast<int>(errorCode),
+                   "strerror", textOrNull(strerror));
 }
 
 bool TaskData::operator==(const TaskData& o) const {
@@ -136,10 +69,11 @@ int TaskData::clone(const Principal*, Translatable** out) const {
 }
 
 char* UptimeData::toString(Parser*) {
-  char buf[160];
-  snprintf(buf, sizeof buf, "{ \"value1\" : %d, \"value2\" : %g, \"value3\" : %g, \"value4\" : %g }", value1,
-           static_cast<double>(value2), static_cast<double>(value3), static_cast<double>(value4));
-  return strdup(buf);
+  // The figures as the data model prints floating values, so that no digits
+  // are lost (six significant digits turned an uptime of 1234567.5 seconds
+  // into 1.23457e+06).
+  Any v2(value2), v3(value3), v4(value4);
+  return buildJSON("iaaa", "value1", static_cast<int>(value1), "value2", &v2, "value3", &v3, "value4", &v4);
 }
 
 int TaskDataXlator(MessageBase* m, Translatable** object, int direction) {

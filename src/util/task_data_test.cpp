@@ -91,25 +91,93 @@ TEST(TaskDataTest, MissingOptionalFieldsTakeDefaultsAndRequiredOnesFail) {
   EXPECT_EQ(obj, nullptr);
 }
 
-TEST(TaskDataTest, ToStringOfANewRecord) {
-  TaskData t;
-  char* text = t.toString(nullptr);
-  std::string s(text);
-  free(text);
-  EXPECT_EQ(s.rfind("{ \"taskId\" : null, \"taskName\" : null, \"command\" : null, \"env\" : null, \"user\" : null, "
-                    "\"logfile\" : null, \"waitForProcess\" : false, \"disableLogFile\" : false, \"pid\" : 0, "
-                    "\"timeStarted\" : 0 /* ",
-                    0),
-            0u)
-      << s;
-  EXPECT_NE(s.find("\"daysToKeep\" : 30, "), std::string::npos);
-  EXPECT_NE(s.find("\"strerror\" : null }"), std::string::npos);
-  // Texts are escaped: a quote in a command cannot end the string early.
-  t.command = "say \"hi\"\n";
-  text = t.toString(nullptr);
-  s = text;
-  free(text);
-  EXPECT_NE(s.find("\"command\" : \"say \\\"hi\\\"\\n\""), std::string::npos) << s;
+std::string text(Translatable& t) {
+  char* p = t.toString(nullptr);
+  std::string s = p != nullptr ? p : "(null)";
+  free(p);
+  return s;
+}
+
+// The whole text, in UTC so that the dates in the comments are fixed.
+TEST(TaskDataTest, ToStringRendersEveryFieldButTheWireOnlyOne) {
+  setenv("TZ", "UTC", 1);
+  tzset();
+  TaskData fresh;
+  TaskData full;
+  full.taskId = "id-1";
+  full.taskName = "backup";
+  full.command = "say \"hi\"\n";  // a quote or line break cannot end the string early
+  full.env = "A=1\tB=C:\\tmp";
+  full.user = "root";
+  full.wireOnly = "hidden";
+  full.logfile = "/var/log/t";
+  full.waitForProcess = true;
+  full.pid = -1;
+  full.timeStarted = 1700000000;
+  full.timeExited = 4102444800;  // past 2038: times are 64-bit
+  full.exitCondition = TaskData::EXIT_COND_APPMON_DEAD_PID_DEAD;
+  full.exitStatus = 255;
+  full.exitSignal = 9;
+  full.cannotStartWhy = "";
+  full.canceled = true;
+  full.daysToKeep = 0;
+  full.workflowName = "caf\xc3\xa9";
+  full.waitTimeout = 2147483647;
+  full.minStartTime = -2147483647 - 1;
+  full.pattern = "^ok$";
+  full.patternFlags = 2;
+  full.errorCode = 13;
+  full.strerror = "Timed out";
+  struct Case {
+    const char* name;
+    TaskData* record;
+    const char* want;
+  } cases[] = {
+      {"new", &fresh,
+       "{ \"taskId\" : null, \"taskName\" : null, \"command\" : null, \"env\" : null, \"user\" : null, "
+       "\"logfile\" : null, \"waitForProcess\" : false, \"disableLogFile\" : false, \"pid\" : 0, "
+       "\"timeStarted\" : 0 /* 01/01/70 00:00:00 */, \"timeExited\" : 0 /* 01/01/70 00:00:00 */, "
+       "\"exitCondition\" : 0, \"exitStatus\" : 0, \"exitSignal\" : 0, \"cannotStartWhy\" : null, "
+       "\"canceled\" : false, \"daysToKeep\" : 30, \"workflowName\" : null, \"tailPath\" : null, "
+       "\"waitTimeout\" : 0, \"minStartTime\" : 0, \"pattern\" : null, \"patternFlags\" : 0, "
+       "\"errorCode\" : 0, \"strerror\" : null }"},
+      {"full", &full,
+       "{ \"taskId\" : \"id-1\", \"taskName\" : \"backup\", \"command\" : \"say \\\"hi\\\"\\n\", "
+       "\"env\" : \"A=1\\tB=C:\\\\tmp\", \"user\" : \"root\", \"logfile\" : \"/var/log/t\", "
+       "\"waitForProcess\" : true, \"disableLogFile\" : false, \"pid\" : -1, "
+       "\"timeStarted\" : 1700000000 /* 11/14/23 22:13:20 */, \"timeExited\" : 4102444800 /* 01/01/00 00:00:00 */, "
+       "\"exitCondition\" : 23, \"exitStatus\" : 255, \"exitSignal\" : 9, \"cannotStartWhy\" : \"\", "
+       "\"canceled\" : true, \"daysToKeep\" : 0, \"workflowName\" : \"caf\xc3\xa9\", \"tailPath\" : null, "
+       "\"waitTimeout\" : 2147483647, \"minStartTime\" : -2147483648, \"pattern\" : \"^ok$\", "
+       "\"patternFlags\" : 2, \"errorCode\" : 13, \"strerror\" : \"Timed out\" }"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(text(*c.record), c.want);
+  }
+}
+
+// Floating figures print as the data model prints them ("0.0", "1.5").
+TEST(UptimeDataTest, ToStringKeepsEveryDigit) {
+  struct Case {
+    int32_t v1;
+    float v2, v3, v4;
+    const char* want;
+  } cases[] = {
+      {0, 0, 0, 0, "{ \"value1\" : 0, \"value2\" : 0.0, \"value3\" : 0.0, \"value4\" : 0.0 }"},
+      {123456, 0.25f, 1.5f, -3.75f, "{ \"value1\" : 123456, \"value2\" : 0.25, \"value3\" : 1.5, \"value4\" : -3.75 }"},
+      {-7, 1234567.5f, 16777216.0f, 0.5f,
+       "{ \"value1\" : -7, \"value2\" : 1234567.5, \"value3\" : 16777216.0, \"value4\" : 0.5 }"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.want);
+    UptimeData u;
+    u.value1 = c.v1;
+    u.value2 = c.v2;
+    u.value3 = c.v3;
+    u.value4 = c.v4;
+    EXPECT_EQ(text(u), c.want);
+  }
 }
 
 TEST(UptimeDataTest, AllFourValuesRoundTrip) {

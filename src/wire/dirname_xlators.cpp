@@ -32,21 +32,6 @@ int readNameAttr(MessageBase* m, char** name, int* expression, Any** value) {
   return 0;
 }
 
-// Opens the next item of the container being read as an object of `type`.
-// Returns 1 for a null item (skipped), 0 with the frame open, -1 on failure.
-int openItem(MessageBase* m, int type) {
-  int id;
-  int rc = m->indexObjectForRead(m->getLocation(), &id);
-  if (rc == MSG_ERR_NULL_OBJECT) return 1;
-  if (rc != 0) return -1;
-  if (id != type) {
-    m->setError(MSG_ERR_BAD_TYPE);
-    (void)m->freeIndexObject();
-    return -1;
-  }
-  return 0;
-}
-
 }  // namespace
 
 int DirNameEntryAXlator(MessageBase* m, Translatable** object, int direction) {
@@ -97,7 +82,7 @@ int DirNameEntryAlXlator(MessageBase* m, Translatable** object, int direction) {
       entry->addAttribute(fast.get(), value, expression != 0);
       continue;
     }
-    int rc = openItem(m, OBJ_DIRNAMEENTRY_ATTR_ID);
+    int rc = m->openContainerItem(OBJ_DIRNAMEENTRY_ATTR_ID);
     if (rc == 1) continue;
     if (rc != 0) return -1;
     rc = readNameAttr(m, &name, &expression, &value);
@@ -161,7 +146,7 @@ int DirNameNLXlator(MessageBase* m, Translatable** object, int direction) {
     name = made.get();
   }
   while (m->hasNext()) {
-    int rc = openItem(m, OBJ_DIRNAME_NODE_ID);
+    int rc = m->openContainerItem(OBJ_DIRNAME_NODE_ID);
     if (rc == 1) continue;
     if (rc != 0) return -1;
     Translatable* entry = nullptr;

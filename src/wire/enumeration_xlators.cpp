@@ -44,19 +44,6 @@ int readDirEntry(MessageBase* m, DirectoryEnumeration* list) {
   return 0;
 }
 
-int openItem(MessageBase* m, int type) {
-  int id;
-  int rc = m->indexObjectForRead(m->getLocation(), &id);
-  if (rc == MSG_ERR_NULL_OBJECT) return 1;
-  if (rc != 0) return -1;
-  if (id != type) {
-    m->setError(MSG_ERR_BAD_TYPE);
-    (void)m->freeIndexObject();
-    return -1;
-  }
-  return 0;
-}
-
 template <class T>
 T* fillOrMake(Translatable** object, std::unique_ptr<T>& made) {
   if (*object != nullptr) return static_cast<T*>(*object);
@@ -104,7 +91,7 @@ int DirectoryEnumerationEELXlator(MessageBase* m, Translatable** object, int dir
       list->append(name, attributes, acl);
       continue;
     }
-    int rc = openItem(m, kDirEntry);
+    int rc = m->openContainerItem(kDirEntry);
     if (rc == 1) continue;
     if (rc != 0) return -1;
     rc = readDirEntry(m, list);
@@ -149,7 +136,7 @@ int ClassEnumerationEELXlator(MessageBase* m, Translatable** object, int directi
   std::unique_ptr<ClassEnumeration> made;
   ClassEnumeration* list = fillOrMake(object, made);
   while (m->hasNext()) {
-    int rc = openItem(m, kClassEntry);
+    int rc = m->openContainerItem(kClassEntry);
     if (rc == 1) continue;
     if (rc != 0) return -1;
     char* name = nullptr;

@@ -284,6 +284,10 @@ class MessageBase {
   // closes the frame; it fails (-1, error state) on a malformed object.
   [[nodiscard]] int indexObjectForRead(_BufferLocation* location, int* type);
   int freeIndexObject();
+  // Opens the next item of the container being read as an object of `type`
+  // (for list translators): 1 for a null item (nothing to close), 0 with the
+  // object's frame open, -1 on failure (a wrong type sets MSG_ERR_BAD_TYPE).
+  [[nodiscard]] int openContainerItem(int type);
   // Depth of objects and containers being written.
   [[nodiscard]] int writingDepth() const { return writeDepth_; }
   // Depth of open frames (objects and containers being read).
@@ -401,6 +405,10 @@ class MessageBase {
   [[nodiscard]] int readTagSlow(_BufferLocation* loc, int* tag);
   [[nodiscard]] int skipFast(_BufferLocation* loc);
   [[nodiscard]] int expectTag(_BufferLocation* loc, int want);
+  // A `tag` and the 32-bit id after it (container and object headers), or a
+  // lone end tag; the error state as the public readers report it.
+  int readTaggedId(_BufferLocation* location, int tag, int* id);
+  int readEndTag(_BufferLocation* location, int tag);
   [[nodiscard]] int readU32(_BufferLocation* loc, uint32_t* out);
   [[nodiscard]] int readFixed(_BufferLocation* loc, int tag, void* out, size_t n);
   [[nodiscard]] int readStringAt(_BufferLocation* loc, char*& out);

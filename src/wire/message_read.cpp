@@ -339,37 +339,46 @@ int MessageBase::readBytesField(int field, size_t& n, char*& out) {
 
 // ---- single structural items ----
 
-int MessageBase::readContainerHeader(_BufferLocation* location, int* type) {
-  if (error_ != 0) return -1;
-  int rc = expectTag(location, TAG_CONTAINER);
-  uint32_t id = 0;
-  if (rc == 0) rc = readU32(location, &id);
-  if (rc != 0) return fail(rc);
-  *type = static_cast<int>(id);
+int MessageBase::openContainerItem(int type) {
+  int id;
+  int rc = indexObjectForRead(getLocation(), &id);
+  if (rc == MSG_ERR_NULL_OBJECT) return 1;
+  if (rc != 0) return -1;
+  if (id != type) {
+    setError(MSG_ERR_BAD_TYPE);
+    (void)freeIndexObject();
+    return -1;
+  }
   return 0;
 }
 
-int MessageBase::readContainerTrailer(_BufferLocation* location) {
+int MessageBase::readTaggedId(_BufferLocation* location, int tag, int* id) {
   if (error_ != 0) return -1;
-  int rc = expectTag(location, TAG_CONTAINER_END);
+  int rc = expectTag(location, tag);
+  uint32_t value = 0;
+  if (rc == 0) rc = readU32(location, &value);
+  if (rc != 0) return fail(rc);
+  *id = static_cast<int>(value);
+  return 0;
+}
+
+int MessageBase::readEndTag(_BufferLocation* location, int tag) {
+  if (error_ != 0) return -1;
+  int rc = expectTag(location, tag);
   return rc != 0 ? fail(rc) : 0;
 }
+
+int MessageBase::readContainerHeader(_BufferLocation* location, int* type) {
+  return readTaggedId(location, TAG_CONTAINER, type);
+}
+
+int MessageBase::readContainerTrailer(_BufferLocation* location) { return readEndTag(location, TAG_CONTAINER_END); }
 
 int MessageBase::readObjectHeader(_BufferLocation* location, int* type) {
-  if (error_ != 0) return -1;
-  int rc = expectTag(location, TAG_OBJECT);
-  uint32_t id = 0;
-  if (rc == 0) rc = readU32(location, &id);
-  if (rc != 0) return fail(rc);
-  *type = static_cast<int>(id);
-  return 0;
+  return readTaggedId(location, TAG_OBJECT, type);
 }
 
-int MessageBase::readObjectTrailer(_BufferLocation* location) {
-  if (error_ != 0) return -1;
-  int rc = expectTag(location, TAG_OBJECT_END);
-  return rc != 0 ? fail(rc) : 0;
-}
+int MessageBase::readObjectTrailer(_BufferLocation* location) { return readEndTag(location, TAG_OBJECT_END); }
 
 int MessageBase::readFieldHeader(_BufferLocation* location, int* field) {
   if (error_ != 0) return -1;

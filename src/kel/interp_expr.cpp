@@ -425,6 +425,55 @@ int ArrayDerefAstNode::evalRef(Parser* parser, Place& place, Any&) const {
 
 // ---- assignment
 
+namespace {
+
+// obj.name = value and obj[index] = value where obj is a variable holding
+// an array or attribute set: the place of the general path, with the
+// container held by a counted reference on the stack (the index and the
+// value may run code that drops the variable's reference). -1 when the
+// target is not of that form (nothing evaluated); else the statement
+// result (1 success, 0 failure with the error stored).
+int assignToContainer(Parser* parser, const AssignmentExprAstNode* node, Any* result) {
+  const ExprAstNode* target = node->target();
+  const ExprAstNode* objectNode = nullptr;
+  const char* member = nullptr;
+  const ExprAstNode* indexNode = nullptr;
+  if (target->getType() == AstNode::MEMBER_DEREF) {
+    const auto* deref = static_cast<const MemberDerefAstNode*>(target);
+    if (deref->member() == nullptr || deref->member()->getType() != AstNode::IDENT) return -1;
+    objectNode = deref->object();
+    member = static_cast<const IdentAstNode*>(deref->member())->name().c_str();
+  } else if (target->getType() == AstNode::ARRAY_DEREF) {
+    const auto* deref = static_cast<const ArrayDerefAstNode*>(target);
+    if (deref->indexes().size() != 1) return -1;
+    objectNode = deref->object();
+    indexNode = deref->indexes()[0].get();
+  } else {
+    return -1;
+  }
+  Translatable* container = borrowedContainer(parser, objectNode);
+  if (container == nullptr) return -1;
+  if (!parser->stackRoom(target)) return 0;
+  ObjRef hold(container);
+  Any index;
+  if (indexNode != nullptr && !indexNode->evalValue(parser, index)) return 0;
+  Any value;
+  if (!node->value()->evalValue(parser, value)) return 0;
+  if (result != nullptr) kelCopyValue(*result, value);
+  int rc = kelContainerCheck(container, value, parser);
+  if (rc == 0) {
+    auto* moved = new Any();
+    moved->takeFrom(value);
+    value.clear();
+    rc = member != nullptr ? container->setField(parser, member, moved)
+                           : container->setArrayElement(parser, &index, moved);
+  }
+  if (rc != 0) return fail(parser, node, kReference, rc) ? 1 : 0;
+  return 1;
+}
+
+}  // namespace
+
 bool AssignmentExprAstNode::assign(Parser* parser, Any* result) const {
   if (!parser->stackRoom(this)) return false;
   if (target_->getType() == IDENT) {
@@ -440,6 +489,8 @@ bool AssignmentExprAstNode::assign(Parser* parser, Any* result) const {
       return true;
     }
   }
+  int done = assignToContainer(parser, this, result);
+  if (done >= 0) return done != 0;
   Place place;
   if (!expectAssignable(parser, target_.get(), place, nullptr)) return false;
   Any value;

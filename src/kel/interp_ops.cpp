@@ -425,6 +425,22 @@ bool evalMath(Parser* parser, const BinaryExprAstNode* node, int op, Any& out) {
     if (!node->right()->evalValue(parser, right)) return false;
     r = &right;
   }
+  // Sums, differences, products and comparisons of two 32-bit integers
+  // here; everything else (division included) in mathOp.
+  if (l->getType() == ANY_INT32 && r->getType() == ANY_INT32 && !l->isOpaque() && !r->isOpaque()) {
+    auto a = static_cast<unsigned>(l->getInt32());
+    auto b = static_cast<unsigned>(r->getInt32());
+    switch (op) {
+      case OP_ADD: out.set(static_cast<int>(a + b)); return true;
+      case OP_SUB: out.set(static_cast<int>(a - b)); return true;
+      case OP_MUL: out.set(static_cast<int>(a * b)); return true;
+      case OP_LT: out.set(l->getInt32() < r->getInt32()); return true;
+      case OP_LE: out.set(l->getInt32() <= r->getInt32()); return true;
+      case OP_GT: out.set(l->getInt32() > r->getInt32()); return true;
+      case OP_GE: out.set(l->getInt32() >= r->getInt32()); return true;
+      default: break;
+    }
+  }
   return mathOp(parser, node, op, *l, *r, out);
 }
 

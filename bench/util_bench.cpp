@@ -1,5 +1,7 @@
 // The data utilities' hot paths side by side with their references:
-// - rolling the weak checksum one byte at a time over 256 MB, against
+// - rolling the weak checksum one byte at a time over 256 MB, looking at
+//   every window's digest: a byte per call (roll, digest) and a run of 1024
+//   digests per call (rollDigests, with each of its kernels), against
 //   librsync's rolling sum (its RollsumRotate step, reproduced here over the
 //   same data since the library's public header has no rolling call) and
 //   against zlib's adler32 over the same bytes (a block sum, not rolling: the
@@ -7,6 +9,7 @@
 // - writing and reading one day of statistics (8,640 entries of 50 rows) as
 //   a file, and as the buffer form alone.
 //   build/bin/bench_util --benchmark_min_time=0.5
+//   build/bin/bench_util --benchmark_filter='Roll|Adler32' --benchmark_min_time=0.5
 // Rates are of CPU time; the statistics rates count the bytes of the buffer
 // form (what gzip is handed), not of the smaller compressed file.
 #include <benchmark/benchmark.h>
@@ -79,6 +82,35 @@ void BM_RollAdlerRoller(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kRollBytes);
 }
 BENCHMARK(BM_RollAdlerRoller)->Unit(benchmark::kMillisecond);
+
+// The digests of runs of kRun windows at a time, as block matching takes
+// them, with the kernel given (0 the best the processor has, 1 the portable
+// loop, 2 AVX2, 3 AVX-512).
+constexpr size_t kRun = 1024;
+void BM_RollAdlerRollerRuns(benchmark::State& state) {
+  auto kernel = static_cast<AdlerRoller::Kernel>(state.range(0));
+  if (!AdlerRoller::useKernel(kernel)) {
+    state.SkipWithError("the processor lacks these instructions");
+    return;
+  }
+  const auto& d = data();
+  std::vector<uint32_t> digests(kRun);
+  for (auto _ : state) {
+    AdlerRoller r(0x5eed, kWindow);
+    r.reset(d.data());
+    uint32_t acc = 0;
+    for (size_t at = 0; at < kRollBytes; at += kRun) {
+      r.rollDigests(d.data() + at, kRun, digests.data());
+      for (uint32_t v : digests) acc += v;  // every window's value is looked at
+    }
+    benchmark::DoNotOptimize(acc);
+  }
+  static const char* const kNames[] = {"auto", "portable", "avx2", "avx512"};
+  state.SetLabel(kNames[static_cast<int>(AdlerRoller::kernelInUse())]);
+  (void)AdlerRoller::useKernel(AdlerRoller::Kernel::kAuto);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kRollBytes);
+}
+BENCHMARK(BM_RollAdlerRollerRuns)->ArgName("kernel")->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond);
 
 void BM_RollAdlerUpdate(benchmark::State& state) {
   const auto& d = data();

@@ -6,7 +6,9 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <iostream>
 #include <cstdlib>
 #include <memory>
@@ -26,6 +28,7 @@
 #include "jni/java_workers.h"
 #include "jni/jvm_handles.h"
 #include "jni/native_registry.h"
+#include "kel/date_zone_hooks.h"
 #include "model/acl.h"
 #include "model/any.h"
 #include "model/attributes.h"
@@ -221,6 +224,39 @@ void failAssertion(JNIEnv*, jclass) { orv_assert(!"probe assertion"); }
 
 jint nop(JNIEnv*, jclass, jint x) { return x + 1; }
 
+jstring zoneTm(JNIEnv* env, jclass, jboolean utc, jstring zone, jlong seconds) {
+  std::string z;
+  const bool hasZone = javaStringToUtf8(env, zone, &z);
+  DateZoneHooks hooks = dateZoneHooks();
+  struct tm tm {};
+  char abbreviation[DateZoneHooks::kAbbreviationSize] = "";
+  int offset = 0;
+  if (hooks.buildTm == nullptr ||
+      hooks.buildTm(utc == JNI_TRUE, hasZone ? z.c_str() : nullptr, seconds, &tm, abbreviation, &offset) != 0) {
+    return nullptr;
+  }
+  char text[128];
+  snprintf(text, sizeof text, "%s %d %04d-%02d-%02d %02d:%02d:%02d %d %d", abbreviation, offset, tm.tm_year + 1900,
+           tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, tm.tm_wday, tm.tm_yday);
+  return env->NewStringUTF(text);
+}
+
+jlong zoneTime(JNIEnv* env, jclass, jstring zone, jint year, jint mon, jint day, jint hour, jint min, jint sec) {
+  std::string z;
+  const bool hasZone = javaStringToUtf8(env, zone, &z);
+  DateZoneHooks hooks = dateZoneHooks();
+  struct tm tm {};
+  tm.tm_year = year;
+  tm.tm_mon = mon;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = min;
+  tm.tm_sec = sec;
+  int64_t out = 0;
+  if (hooks.buildTime == nullptr || hooks.buildTime(hasZone ? z.c_str() : nullptr, &tm, &out) != 0) return INT64_MIN;
+  return out;
+}
+
 const JNINativeMethod kProbe[] = {
     {const_cast<char*>("roundTrip"), const_cast<char*>("(Ljava/lang/Object;)Ljava/lang/Object;"), (void*)roundTrip},
     {const_cast<char*>("nativeType"), const_cast<char*>("(Ljava/lang/Object;)I"), (void*)nativeType},
@@ -249,6 +285,8 @@ const JNINativeMethod kProbe[] = {
     {const_cast<char*>("attachFromPlainThread"), const_cast<char*>("()Z"), (void*)attachFromPlainThread},
     {const_cast<char*>("attachInNative"), const_cast<char*>("()Z"), (void*)attachInNative},
     {const_cast<char*>("failAssertion"), const_cast<char*>("()V"), (void*)failAssertion},
+    {const_cast<char*>("zoneTm"), const_cast<char*>("(ZLjava/lang/String;J)Ljava/lang/String;"), (void*)zoneTm},
+    {const_cast<char*>("zoneTime"), const_cast<char*>("(Ljava/lang/String;IIIIII)J"), (void*)zoneTime},
     {const_cast<char*>("nop"), const_cast<char*>("(I)I"), (void*)nop},
 };
 
@@ -368,4 +406,36 @@ TEST(BridgeJvm, KelValueHandles) {
   EXPECT_EQ(runJavaChecks(env, "com/vesk/orvanex/tests/jni/KelValueTests"), "");
   EXPECT_NE(orvtest::readFile(home->file("bridge.log")).find("Logic Error: CAnyArray.add() called with illegal value"),
             std::string::npos);
+}
+
+TEST(BridgeJvm, KelRunsFromJava) {
+  // -Xcheck:jni reports a native's misuse on standard error, captured here.
+  orvtest::TempDir dir;
+  const std::string err = dir.file("stderr");
+  fflush(stderr);
+  const int saved = dup(2);
+  FILE* f = freopen(err.c_str(), "w", stderr);
+  ASSERT_NE(f, nullptr);
+  JNIEnv* env = startBridgeVm({"-Xcheck:jni", "-Dorv.demo.kel=" ORV_SOURCE_DIR "/home/files/scripts/demo.kel"}, 2);
+  ASSERT_NE(env, nullptr);
+  const std::string report = runJavaChecks(env, "com/vesk/orvanex/tests/jni/KelRunTests");
+  fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  EXPECT_EQ(report, "");
+  const std::string text = orvtest::readFile(err);
+  EXPECT_EQ(text.find("WARNING in native method"), std::string::npos) << text.substr(0, 4000);
+  EXPECT_EQ(text.find("FATAL ERROR in native method"), std::string::npos) << text.substr(0, 4000);
+  const std::string log = orvtest::readFile(home->file("bridge.log"));
+  EXPECT_NE(log.find("There was an exception in callHelper"), std::string::npos);
+  EXPECT_NE(log.find("JavaObject: Warning: There was an execution exception"), std::string::npos);
+  if (!report.empty()) std::cerr << log.substr(log.size() > 20000 ? log.size() - 20000 : 0);
+}
+
+// The time-zone conversions kel dates get from Java, checked against
+// java.time in the same VM.
+TEST(BridgeJvm, TimeZoneHooks) {
+  JNIEnv* env = startBridgeVm({}, 1);
+  ASSERT_NE(env, nullptr);
+  EXPECT_EQ(runJavaChecks(env, "com/vesk/orvanex/tests/jni/TimeZoneTests"), "");
 }

@@ -25,6 +25,7 @@ jclass _FutureResultListenerClass = nullptr;
 jclass _OrvanexClass = nullptr;
 jclass _SearchHelperClass = nullptr;
 jclass _PrincipalClass = nullptr;
+jfieldID _principalNativePtr = nullptr;
 jclass _DirectorySPIClass = nullptr;
 jclass _DirectoryObjectClass = nullptr;
 jclass _AlertClass = nullptr;
@@ -392,6 +393,7 @@ void fillBoxes(JNIEnv* env) {
 }
 
 void fillKel(JNIEnv* env) {
+  _principalNativePtr = field(env, _PrincipalClass, "nativePtr", "J");
   _AbstractVariableSetClass = optionalClass(env, "com/vesk/orvanex/kel/AbstractVariableSet");
   _abstractVariableSetNativePtr = field(env, _AbstractVariableSetClass, "_nativePtr", "J");
   _abstractVariableSetCreate = method(env, _AbstractVariableSetClass, "<init>", "(J)V");

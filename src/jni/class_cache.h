@@ -34,6 +34,7 @@ extern jclass _FutureResultListenerClass;
 extern jclass _OrvanexClass;
 extern jclass _SearchHelperClass;
 extern jclass _PrincipalClass;
+extern jfieldID _principalNativePtr;  // long nativePtr
 extern jclass _DirectorySPIClass;
 extern jclass _DirectoryObjectClass;
 extern jclass _AlertClass;

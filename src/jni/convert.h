@@ -64,3 +64,24 @@ class Translatable;
 
 // A new Java string from a native text (null stays null).
 [[nodiscard]] jstring toJavaString(JNIEnv* env, const char* text);
+
+// ---- values handed to and from kel scripts
+// A Java object as a new kel value: null as ANY_NULL; Boolean, Integer,
+// Long, Float, Double, String as scalars; CAny as a copy of its value;
+// CAnyMap, CAnyArray and KelMapCImpl as a reference sharing their native
+// container; Attribute through javaAttributeToAny; Attributes as a new map;
+// java.util.Date as a kel date; a Java array as a kel array of its elements;
+// any other object with a static int objectID (or kelOnlyObjectID) as a
+// JavaObjectReference. Null when the object cannot be converted.
+[[nodiscard]] Any* javaToAnyForKel(JNIEnv* env, jobject obj);
+// A kel value as a Java object: maps and arrays as CAnyMap/CAnyArray handles
+// sharing them, dates as java.util.Date, patterns as a VeskPattern, wrapped
+// Java objects as themselves, typed scalars as Attributes, other scalars
+// boxed. Null for null, undefined and what has no Java form.
+[[nodiscard]] jobject anyToJavaForKel(JNIEnv* env, const Any* any);
+// As anyToJavaForKel, but a native object without a Java form becomes a
+// kel.CObjRef handle sharing it. 18 for a value kel cannot hand over.
+[[nodiscard]] int kelToJavaObject(JNIEnv* env, jobject* out, const Any* any);
+// The reverse: a CObjRef gives back its native object; anything else goes
+// through javaToAnyForKel (17 when that fails).
+[[nodiscard]] int kelToCObject(JNIEnv* env, jobject obj, Any** out);

@@ -1,9 +1,11 @@
 // Conversions of the data model's own Java forms: Attribute, Attributes,
 // AttributeArray, DirName, DirNameEntry and Acl.
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 #include "foundation/diagnostics.h"
 #include "foundation/log.h"
@@ -51,7 +53,8 @@ jobject makeObjectFromAny(JNIEnv* env, const Any* any) {
       if (s == nullptr && any->getString() != nullptr) break;
       o = env->NewObject(_AttributeClass, _attrCreateString, s);
       if (s != nullptr) env->DeleteLocalRef(s);
-      if (o != nullptr) setMts(env, o, any->getSubtype());
+      // A new Attribute has type 0 already: one call into Java fewer.
+      if (o != nullptr && any->getSubtype() != 0) setMts(env, o, any->getSubtype());
       break;
     }
     case ANY_BOOL: o = env->NewObject(_AttributeClass, _attrCreateBoolean, any->getBool() ? JNI_TRUE : JNI_FALSE); break;
@@ -197,10 +200,18 @@ jobject makeAttributes(JNIEnv* env, const Attributes* attrs) {
   }
   // In list order. A name set twice is handed on once, with its first
   // (newest) value: the one every native lookup finds. The Java set would
-  // otherwise end up holding the oldest.
+  // otherwise end up holding the oldest. Duplicates are rare: they are
+  // looked for once, without an allocation per entry.
+  std::vector<std::string_view> names;
+  names.reserve(static_cast<size_t>(attrs->size()));
+  for (const Attributes::AttrList* e = attrs->first(); e != nullptr; e = e->getNext()) {
+    if (e->getName() != nullptr) names.emplace_back(e->getName());
+  }
+  std::sort(names.begin(), names.end());
+  const bool duplicates = std::adjacent_find(names.begin(), names.end()) != names.end();
   std::unordered_set<std::string_view> seen;
   for (const Attributes::AttrList* e = attrs->first(); e != nullptr; e = e->getNext()) {
-    if (e->getName() == nullptr || !seen.insert(e->getName()).second) continue;
+    if (e->getName() == nullptr || (duplicates && !seen.insert(e->getName()).second)) continue;
     jstring name = newJavaString(env, e->getName());
     jobject value = makeObjectFromAny(env, e->getValue());
     if (!env->ExceptionCheck() && name != nullptr) {

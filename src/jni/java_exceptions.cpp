@@ -158,8 +158,10 @@ void logStackTrace(JNIEnv* env, const char* text, jthrowable throwable) {
       env->CallVoidMethod(throwable, env->GetMethodID(thClass, "printStackTrace", "(Ljava/io/PrintWriter;)V"), pw);
       if (env->ExceptionCheck() != JNI_TRUE) {
         env->CallVoidMethod(pw, env->GetMethodID(pwClass, "flush", "()V"));
-        auto s = static_cast<jstring>(
-            env->CallObjectMethod(sw, env->GetMethodID(swClass, "toString", "()Ljava/lang/String;")));
+        jmethodID toString = env->ExceptionCheck() != JNI_TRUE
+                                 ? env->GetMethodID(swClass, "toString", "()Ljava/lang/String;")
+                                 : nullptr;
+        auto s = toString != nullptr ? static_cast<jstring>(env->CallObjectMethod(sw, toString)) : nullptr;
         if (s != nullptr && env->ExceptionCheck() != JNI_TRUE) {
           const char* chars = env->GetStringUTFChars(s, nullptr);
           if (chars != nullptr) {

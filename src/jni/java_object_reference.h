@@ -30,7 +30,9 @@ class JavaObjectReference : public Translatable {
   // Another reference to the same Java object.
   int clone(const Principal* principal, Translatable** out) const override;
   int isEqual(const Principal* principal, bool* out, const Translatable* other) const override;
-  // The object's toString() from Java ("<ERROR>" when it cannot be had).
+  // The toJSON member of the object's registered prototype (the Java
+  // object's toString() when that gives no text); "<ERROR>" when the class
+  // has no registered prototype.
   char* toString(Parser* parser) override;
   // Member fields through Parser.fieldHelper; a Java NotImplementedException
   // falls back to the base lookup.

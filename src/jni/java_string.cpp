@@ -156,14 +156,26 @@ std::string fromModifiedUtf8(std::string_view text) {
 bool javaStringToUtf8(JNIEnv* env, jstring s, std::string* out) {
   if (s == nullptr) return false;
   const jsize n = env->GetStringUTFLength(s);
+  auto convert = [out](std::string_view view) {
+    if (hasNoSurrogates(view)) {
+      out->assign(view);
+    } else {
+      *out = fromModifiedUtf8(view);
+    }
+  };
+  // Short texts (names, most values) are copied into a buffer on the stack:
+  // the VM's copy would cost a heap allocation and its release.
+  constexpr jsize kShort = 256;
+  if (n < kShort) {
+    char buffer[kShort + 1];
+    env->GetStringUTFRegion(s, 0, env->GetStringLength(s), buffer);
+    if (env->ExceptionCheck()) return false;
+    convert(std::string_view(buffer, static_cast<std::size_t>(n)));
+    return true;
+  }
   const char* chars = env->GetStringUTFChars(s, nullptr);
   if (chars == nullptr) return false;
-  const std::string_view view(chars, static_cast<std::size_t>(n));
-  if (hasNoSurrogates(view)) {
-    out->assign(view);
-  } else {
-    *out = fromModifiedUtf8(view);
-  }
+  convert(std::string_view(chars, static_cast<std::size_t>(n)));
   env->ReleaseStringUTFChars(s, chars);
   return true;
 }

@@ -10,6 +10,10 @@
 #include "jni/convert.h"
 #include "jni/java_exceptions.h"
 #include "jni/java_string.h"
+#include "jni/java_time_hooks.h"
+#include "jni/kel_bridge.h"
+#include "kel/location.h"
+#include "kel/parser.h"
 #include "kel/veskpattern.h"
 #include "model/any.h"
 #include "model/any_array.h"
@@ -42,13 +46,6 @@ bool keyOf(JNIEnv* env, jobject key, std::string* out) {
 }
 
 void throwNullHandle(JNIEnv* env) { throwDirectoryException(env, 44); }
-
-jobject newCAny(JNIEnv* env, Any* value) {
-  if (value == nullptr) return nullptr;
-  jobject o = env->NewObject(_CAnyClass, _cAnyCreate, reinterpret_cast<jlong>(value));
-  if (o == nullptr) delete value;
-  return o;
-}
 
 jobject javaValueOf(JNIEnv* env, const Any* value) {
   jobject out = nullptr;
@@ -284,14 +281,12 @@ jint cm_size(JNIEnv* env, jobject self) {
 void cm_setZ(JNIEnv* env, jobject self, jstring n, jboolean v) { setValue(env, self, _cAnyMapNativePtr, n, new Any(v == JNI_TRUE), 0); }
 void cm_setIF(JNIEnv* env, jobject self, jstring n, jint v, jint f) { setValue(env, self, _cAnyMapNativePtr, n, new Any(static_cast<int>(v)), f); }
 void cm_setJF(JNIEnv* env, jobject self, jstring n, jlong v, jint f) {
-  // Flags 13 mark a date in milliseconds; until the kel date type is wired
-  // it is kept as a dated 64-bit value.
-  Any* any = new Any(static_cast<long long>(v));
+  // Flags 13 mark milliseconds of a date: stored as a kel date object.
   if (f == ANY_SUBTYPE_DATE) {
-    any->setSubtype(ANY_SUBTYPE_DATE);
-    f = 0;
+    setValue(env, self, _cAnyMapNativePtr, n, kelDateAny(static_cast<long long>(v)), 0);
+    return;
   }
-  setValue(env, self, _cAnyMapNativePtr, n, any, f);
+  setValue(env, self, _cAnyMapNativePtr, n, new Any(static_cast<long long>(v)), f);
 }
 void cm_setFF(JNIEnv* env, jobject self, jstring n, jfloat v, jint f) { setValue(env, self, _cAnyMapNativePtr, n, new Any(static_cast<float>(v)), f); }
 void cm_setDF(JNIEnv* env, jobject self, jstring n, jdouble v, jint f) { setValue(env, self, _cAnyMapNativePtr, n, new Any(static_cast<double>(v)), f); }
@@ -337,7 +332,72 @@ jstring cm_toHTTPQuery(JNIEnv* env, jobject self) {
   free(q);
   return s;
 }
-void cm_clear(JNIEnv*, jobject) {}
+void cm_clear(JNIEnv* env, jobject self) {
+  Attributes* a = mapOf(env, self, _cAnyMapNativePtr);
+  if (a != nullptr) a->clear();
+}
+
+// The native parser of a Java kel.Parser (null for null or a closed one).
+Parser* parserOf(JNIEnv* env, jobject parser) { return nativePtr<Parser>(env, parser, _parserNativePtr); }
+
+jstring jsonOf(JNIEnv* env, Translatable* t, Parser* parser) {
+  if (t == nullptr) return nullptr;
+  char* text = t->toJSON(parser);
+  jstring s = newJavaString(env, text);
+  free(text);
+  return s;
+}
+
+jstring cm_toJSON(JNIEnv* env, jobject self) { return jsonOf(env, mapOf(env, self, _cAnyMapNativePtr), nullptr); }
+jstring cm_toJSONWith(JNIEnv* env, jobject self, jobject parser) {
+  return jsonOf(env, mapOf(env, self, _cAnyMapNativePtr), parserOf(env, parser));
+}
+
+// A deep copy in a new handle of the same class.
+jobject cloneHandle(JNIEnv* env, Translatable* t, jclass cls, jmethodID create) {
+  if (t == nullptr) return nullptr;
+  Translatable* copy = nullptr;
+  if (t->clone(nullptr, &copy) != 0 || copy == nullptr) return nullptr;
+  auto* ref = new ObjRef(copy);
+  jobject o = env->NewObject(cls, create, reinterpret_cast<jlong>(ref));
+  if (o == nullptr) delete ref;
+  return o;
+}
+
+jobject cm_clone(JNIEnv* env, jobject self) {
+  return cloneHandle(env, mapOf(env, self, _cAnyMapNativePtr), _CAnyMapClass, _cAnyMapCreate);
+}
+
+// Equal when both stand for equal native values (the same one included).
+jboolean equalTargets(JNIEnv* env, Translatable* mine, jobject other, jclass cls, jfieldID field) {
+  if (mine == nullptr || other == nullptr || !env->IsInstanceOf(other, cls)) return JNI_FALSE;
+  ObjRef* r = refOf(env, other, field);
+  Translatable* theirs = r != nullptr ? r->getTarget() : nullptr;
+  if (theirs == nullptr) return JNI_FALSE;
+  if (theirs == mine) return JNI_TRUE;
+  bool equal = false;
+  return mine->isEqual(nullptr, &equal, theirs) == 0 && equal ? JNI_TRUE : JNI_FALSE;
+}
+
+jboolean cm_equals(JNIEnv* env, jobject self, jobject other) {
+  return equalTargets(env, mapOf(env, self, _cAnyMapNativePtr), other, _CAnyMapClass, _cAnyMapNativePtr);
+}
+
+jobject cm_getLocation(JNIEnv* env, jobject self) {
+  Attributes* a = mapOf(env, self, _cAnyMapNativePtr);
+  const auto* at = a != nullptr ? static_cast<const Location*>(a->getLocation()) : nullptr;
+  return at != nullptr ? makeLocation(env, *at) : nullptr;
+}
+
+// The alert is kept as the value Java conversion gives it.
+void cm_setAlert(JNIEnv* env, jobject self, jstring n, jobject alert) {
+  Any* any = nullptr;
+  if (toCObject(env, alert, &any) != 0) {
+    throwDirectoryException(env, 18, "Conversion to C object failed");
+    return;
+  }
+  setValue(env, self, _cAnyMapNativePtr, n, any != nullptr ? any : new Any(), 0);
+}
 
 const JNINativeMethod kCAnyMap[] = {
     M("create", "()V", cm_create),
@@ -356,9 +416,15 @@ const JNINativeMethod kCAnyMap[] = {
     M("getAttribute", "(Ljava/lang/String;)Lcom/vesk/orvanex/Any;", cm_getAttribute),
     M("getDisplayHint", "(Ljava/lang/String;)I", cm_getDisplayHint),
     M("getAttributeNames", "()[Ljava/lang/String;", cm_getAttributeNames),
+    M("setAlertAttribute", "(Ljava/lang/String;Lcom/vesk/orvanex/alert/Alert;)V", cm_setAlert),
+    M("toJSON", "()Ljava/lang/String;", cm_toJSON),
+    M("toJSON", "(Lcom/vesk/orvanex/kel/Parser;)Ljava/lang/String;", cm_toJSONWith),
     M("toHTTPQuery", "()Ljava/lang/String;", cm_toHTTPQuery),
     M("clear", "()V", cm_clear),
+    M("clone", "()Ljava/lang/Object;", cm_clone),
     M("size", "()I", cm_size),
+    M("equals", "(Ljava/lang/Object;)Z", cm_equals),
+    M("getLocation", "()Lcom/vesk/orvanex/kel/Location;", cm_getLocation),
 };
 
 // ---- CAnyArray (subset)
@@ -416,6 +482,12 @@ void ca_clear(JNIEnv* env, jobject self) {
   if (a != nullptr) a->clear();
 }
 
+jstring ca_toJSON(JNIEnv* env, jobject self) { return jsonOf(env, arrayOf(env, self), nullptr); }
+jobject ca_clone(JNIEnv* env, jobject self) { return cloneHandle(env, arrayOf(env, self), _CAnyArrayClass, _cAnyArrayCreate); }
+jboolean ca_equals(JNIEnv* env, jobject self, jobject other) {
+  return equalTargets(env, arrayOf(env, self), other, _CAnyArrayClass, _cAnyArrayNativePtr);
+}
+
 const JNINativeMethod kCAnyArray[] = {
     M("create", "()V", ca_create),
     M("close", "(J)V", closeRef),
@@ -426,6 +498,9 @@ const JNINativeMethod kCAnyArray[] = {
     M("set", "(ILcom/vesk/orvanex/Any;)Lcom/vesk/orvanex/Any;", ca_set),
     M("clear", "()V", ca_clear),
     M("size", "()I", ca_size),
+    M("toJSON", "()Ljava/lang/String;", ca_toJSON),
+    M("clone", "()Ljava/lang/Object;", ca_clone),
+    M("equals", "(Ljava/lang/Object;)Z", ca_equals),
 };
 
 // ---- CAny (subset)
@@ -489,6 +564,86 @@ jobject cany_clone(JNIEnv* env, jobject self) {
   return a != nullptr ? newCAny(env, new Any(*a)) : nullptr;
 }
 
+void cany_setMtsType(JNIEnv* env, jobject self, jint t) {
+  Any* a = anyOf(env, self);
+  if (a == nullptr) return;
+  // A subtype must fit the type word: a larger one is the caller's error.
+  if (t < 0 || t >= 0xFFFF) {
+    throwDirectoryException(env, 24, "subtype out of range");
+    return;
+  }
+  a->setSubtype(t);
+}
+jfloat cany_getFloat(JNIEnv* env, jobject self) {
+  Any* a = anyOf(env, self);
+  if (a != nullptr && a->getType() == ANY_FLOAT) return a->getFloat();
+  if (a != nullptr && a->getType() == ANY_DOUBLE) return static_cast<jfloat>(a->getDouble());
+  throwType(env, false);
+  return 0;
+}
+jboolean cany_getBoolean(JNIEnv* env, jobject self) {
+  Any* a = anyOf(env, self);
+  if (a != nullptr && a->getType() == ANY_BOOL) return a->getBool() ? JNI_TRUE : JNI_FALSE;
+  throwType(env, false);
+  return JNI_FALSE;
+}
+jobject cany_getArray(JNIEnv* env, jobject self) {
+  Any* a = anyOf(env, self);
+  AnyArray* arr = nullptr;
+  if (a == nullptr || !a->convertToArray(&arr) || arr == nullptr) return nullptr;
+  Any holder;
+  holder.setObject(OBJ_ANYARRAY_ID, new AnyArray(*arr));
+  return javaValueOf(env, &holder);
+}
+jobject cany_getMap(JNIEnv* env, jobject self) {
+  Any* a = anyOf(env, self);
+  Attributes* map = nullptr;
+  if (a == nullptr || !a->convertToAttributes(&map) || map == nullptr) return nullptr;
+  return makeAttributes(env, map);
+}
+jstring cany_toJSON(JNIEnv* env, jobject self) { return jsonOf(env, anyOf(env, self), nullptr); }
+jstring cany_toJSONWith(JNIEnv* env, jobject self, jobject parser) {
+  return jsonOf(env, anyOf(env, self), parserOf(env, parser));
+}
+jobject cany_createRef(JNIEnv* env, jobject handle, jfieldID field) {
+  ObjRef* r = refOf(env, handle, field);
+  return newCAny(env, r != nullptr && r->getTarget() != nullptr ? new Any(new ObjRef(*r)) : new Any());
+}
+jobject cany_createArray(JNIEnv* env, jclass, jobject a) { return cany_createRef(env, a, _cAnyArrayNativePtr); }
+jobject cany_createMap(JNIEnv* env, jclass, jobject m) { return cany_createRef(env, m, _cAnyMapNativePtr); }
+
+// The kel type or class name of the value, asked with a temporary parser.
+jstring kelNameOf(JNIEnv* env, jobject self, bool className) {
+  Any* a = anyOf(env, self);
+  if (a == nullptr || a->isNull()) return newJavaString(env, "null");
+  Parser parser("java", "", nullptr, 1, 1, false);
+  const char* name = className ? a->getClassOf(&parser) : a->getTypeOf(&parser);
+  return newJavaString(env, name != nullptr ? name : "null");
+}
+jstring cany_getTypeName(JNIEnv* env, jobject self) { return kelNameOf(env, self, false); }
+jstring cany_getClassName(JNIEnv* env, jobject self) { return kelNameOf(env, self, true); }
+
+jboolean cany_equals(JNIEnv* env, jobject self, jobject other) {
+  Any* a = anyOf(env, self);
+  if (a == nullptr || other == nullptr || !env->IsInstanceOf(other, _CAnyClass)) return JNI_FALSE;
+  Any* b = anyOf(env, other);
+  return b != nullptr && (a == b || *a == *b) ? JNI_TRUE : JNI_FALSE;
+}
+
+jobject cany_getBigDecimal(JNIEnv* env, jobject self) {
+  Any* a = anyOf(env, self);
+  if (a == nullptr || a->isNull() || a->isUndefined()) return nullptr;
+  // The value's own text: numbers keep every digit they have.
+  char* text = a->toString(nullptr);
+  if (text == nullptr) return nullptr;
+  jstring s = newJavaString(env, text);
+  free(text);
+  jobject o = env->NewObject(_KelBigDecimalClass, _kelBigDecimalCreate, s);
+  if (s != nullptr) env->DeleteLocalRef(s);
+  // A text that is no number is the caller's NumberFormatException.
+  return o;
+}
+
 const JNINativeMethod kCAny[] = {
     M("close", "(J)V", cany_close),
     M("getType", "()I", cany_getType),
@@ -501,8 +656,21 @@ const JNINativeMethod kCAny[] = {
     M("getObject", "()Ljava/lang/Object;", cany_getObject),
     M("clear", "()V", cany_clear),
     M("clone", "()Ljava/lang/Object;", cany_clone),
+    M("setMtsType", "(I)V", cany_setMtsType),
+    M("getFloat", "()F", cany_getFloat),
+    M("getBoolean", "()Z", cany_getBoolean),
+    M("getArray", "()Lcom/vesk/orvanex/AnyArray;", cany_getArray),
+    M("getMap", "()Lcom/vesk/orvanex/AnyMap;", cany_getMap),
+    M("toJSON", "()Ljava/lang/String;", cany_toJSON),
+    M("toJSON", "(Lcom/vesk/orvanex/kel/Parser;)Ljava/lang/String;", cany_toJSONWith),
     M("createString", "(Ljava/lang/String;)Lcom/vesk/orvanex/kel/CAny;", cany_createString),
+    M("create", "(Lcom/vesk/orvanex/kel/CAnyArray;)Lcom/vesk/orvanex/kel/CAny;", cany_createArray),
+    M("create", "(Lcom/vesk/orvanex/kel/CAnyMap;)Lcom/vesk/orvanex/kel/CAny;", cany_createMap),
     M("create", "(D)Lcom/vesk/orvanex/kel/CAny;", cany_createDouble),
+    M("getTypeName", "()Ljava/lang/String;", cany_getTypeName),
+    M("getClassName", "()Ljava/lang/String;", cany_getClassName),
+    M("equals", "(Ljava/lang/Object;)Z", cany_equals),
+    M("getBigDecimal", "()Lcom/vesk/orvanex/kel/KelBigDecimal;", cany_getBigDecimal),
 };
 
 // ---- CObjRef
@@ -550,21 +718,17 @@ constexpr int countOf(const JNINativeMethod (&)[N]) {
   return static_cast<int>(N);
 }
 
-const KelNativeTable kTables[] = {
-    {"com/vesk/orvanex/kel/impl/KelMapCImpl", kKelMap, countOf(kKelMap)},
-    {"com/vesk/orvanex/kel/CObjRef", kCObjRef, countOf(kCObjRef)},
-    {"com/vesk/orvanex/regex/VeskPattern", kVeskPattern, countOf(kVeskPattern)},
-    {"com/vesk/orvanex/kel/CAny", kCAny, countOf(kCAny)},
-    {"com/vesk/orvanex/kel/CAnyMap", kCAnyMap, countOf(kCAnyMap)},
-    {"com/vesk/orvanex/kel/CAnyArray", kCAnyArray, countOf(kCAnyArray)},
-};
+static_assert(countOf(kKelMap) == 32 && countOf(kCObjRef) == 1 && countOf(kVeskPattern) == 5 &&
+              countOf(kCAny) == 26 && countOf(kCAnyMap) == 25 && countOf(kCAnyArray) == 12);
 
 }  // namespace
 
-const KelNativeTable* kelValueNativeTables(int* count) {
-  *count = static_cast<int>(sizeof kTables / sizeof kTables[0]);
-  return kTables;
-}
+KelNativeTable kelMapCImplNatives() { return {"com/vesk/orvanex/kel/impl/KelMapCImpl", kKelMap, countOf(kKelMap)}; }
+KelNativeTable kelObjRefNatives() { return {"com/vesk/orvanex/kel/CObjRef", kCObjRef, countOf(kCObjRef)}; }
+KelNativeTable veskPatternNatives() { return {"com/vesk/orvanex/regex/VeskPattern", kVeskPattern, countOf(kVeskPattern)}; }
+KelNativeTable kelAnyNatives() { return {"com/vesk/orvanex/kel/CAny", kCAny, countOf(kCAny)}; }
+KelNativeTable kelAnyMapNatives() { return {"com/vesk/orvanex/kel/CAnyMap", kCAnyMap, countOf(kCAnyMap)}; }
+KelNativeTable kelAnyArrayNatives() { return {"com/vesk/orvanex/kel/CAnyArray", kCAnyArray, countOf(kCAnyArray)}; }
 
 jobject makeCAnyMap(JNIEnv* env, Attributes* attrs) {
   auto* ref = new ObjRef(attrs);

@@ -2,7 +2,9 @@
 
 #include "foundation/log.h"
 #include "jni/java_exception.h"
+#include "jni/java_time_hooks.h"
 #include "jni/kel_map_natives.h"
+#include "jni/kel_parser_natives.h"
 #include "jni/orvanex_properties_natives.h"
 
 namespace {
@@ -28,11 +30,16 @@ void registerTable(JNIEnv* env, const char* className, const JNINativeMethod* me
 // The tables of the Java API written so far, in registration order; the
 // directory, stream and CSV tables join this list with their natives.
 int registerNativeMethods(JNIEnv* env) {
-  int n = 0;
-  const KelNativeTable* kel = kelValueNativeTables(&n);
-  for (int i = 0; i < n; ++i) registerTable(env, kel[i].className, kel[i].methods, kel[i].count);
+  // The kel tables keep their places among the Java API's tables.
+  const KelNativeTable kel[] = {kelMapCImplNatives(), kelStringsNatives(), kelParserNatives(),
+                                kelObjRefNatives(),   kelVarSetNatives(),  veskPatternNatives(),
+                                kelAnyNatives(),      kelAnyMapNatives(),  kelAnyArrayNatives()};
+  for (const KelNativeTable& t : kel) registerTable(env, t.className, t.methods, t.count);
   registerTable(env, "com/vesk/orvanex/OrvanexPropertiesImpl", OrvanexPropertiesNatives::kMethods,
                 OrvanexPropertiesNatives::kCount);
+  // kel dates convert time zones with Java's rules from now on (OrvanexImpl
+  // installs its own object again when it opens).
+  if (installJavaTimeHooks(env, nullptr) != 0) log(0, "Java: time-zone conversions of kel dates stay native");
   log(_debug_java, LOG_DEBUG, 0, 0, "Java: native methods of the Java API registered");
   return 0;
 }

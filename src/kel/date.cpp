@@ -210,7 +210,19 @@ char* Date::toISOString(Parser* parser) {
   return strdup(text);
 }
 
-char* Date::toJSON(Parser* parser) { return toISOString(parser); }
+char* Date::toJSON(Parser* parser) {
+  // A JSON text, as the data model writes its own dates: the ISO form in
+  // quotes (a bare one would make the enclosing document unreadable).
+  char* iso = toISOString(parser);
+  size_t n = std::strlen(iso);
+  char* quoted = static_cast<char*>(std::malloc(n + 3));
+  quoted[0] = '"';
+  std::memcpy(quoted + 1, iso, n);
+  quoted[n + 1] = '"';
+  quoted[n + 2] = '\0';
+  std::free(iso);
+  return quoted;
+}
 
 int Date::isEqual(const Principal*, bool* out, const Translatable* other) const {
   const auto* date = dynamic_cast<const Date*>(other);

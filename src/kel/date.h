@@ -65,8 +65,10 @@ class Date : public Translatable {
   // Local "%a %b %d %Y %H:%M:%S GMT+hhmm (abbreviation)".
   char* toString(Parser* parser) override;
   // UTC "%Y-%m-%dT%H:%M:%S.mmmZ" (years of fewer than four digits padded).
-  char* toJSON(Parser* parser) override;
   [[nodiscard]] char* toISOString(Parser* parser);
+  // The same text as a JSON string, in double quotes (what an enclosing
+  // document embeds; the script member toJSON() gives the bare text).
+  char* toJSON(Parser* parser) override;
   int getObjectID() const override { return kObjectId; }
   // Equal to another date of the same instant.
   int isEqual(const Principal* principal, bool* out, const Translatable* other) const override;

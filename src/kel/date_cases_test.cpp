@@ -2,6 +2,7 @@
 // and the embedding's conversion hooks (date_zone_hooks.h).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -10,6 +11,8 @@
 #include "kel/date_zone_hooks.h"
 #include "kel/kel_runner.h"
 #include "kel/output.h"
+#include "model/any.h"
+#include "model/obj_ref.h"
 #include "testing/test_util.h"
 
 namespace {
@@ -59,6 +62,14 @@ TEST(DateCases, DataFile) {
   }
   Date::setDebugTime(-1, 0);
   EXPECT_GT(cases, 80);
+}
+
+TEST(DateCases, JsonTextOfAnEmbeddedDateIsAString) {
+  Any value(new ObjRef(new Date(1500LL)));
+  char* json = value.toJSON(nullptr);
+  ASSERT_NE(json, nullptr);
+  EXPECT_STREQ(json, "\"1970-01-01T00:00:01.500Z\"");
+  std::free(json);
 }
 
 // ---- hooks: a fake bridge that puts every zone at +01:00 and names it "HK"

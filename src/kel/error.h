@@ -37,6 +37,10 @@ class Error : public Translatable {
   // when the entry names no function.
   [[nodiscard]] std::string text() const;
   char* toString(Parser* parser) override;
+  // The fields scripts read: name (the type name), message, fileName,
+  // lineNumber and columnNumber (of the first traceback entry; "" and 0
+  // without one) and stack (the text above). Other names as the base.
+  int getField(Parser* parser, Any** result, const char* name) const override;
   int clone(const Principal* principal, Translatable** out) const override;
 
  private:

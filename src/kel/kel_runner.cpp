@@ -8,6 +8,7 @@
 #include "kel/error.h"
 #include "kel/output.h"
 #include "kel/parser.h"
+#include "kel/string_expand.h"
 #include "model/any.h"
 
 namespace {
@@ -149,5 +150,31 @@ int KelRunner::runJson(std::string_view text, const char* sourceName, KelOutput&
   std::unique_ptr<Any> value(parser.parseJSON());
   if (!value) return report(parser, text, err);
   writeText(out, value->toString(&parser));
+  return 0;
+}
+
+int KelRunner::runExpand(std::string_view text, const char* sourceName, int flags, KelOutput& out,
+                         std::string& err) {
+  StringExpand expander(sourceName, std::string(text).c_str());
+  if (!expander.expand(nullptr, static_cast<AbstractVarSet*>(root_.getTarget()), flags)) {
+    const Error* error = expander.getError();
+    if (error == nullptr) {
+      err += "Error: the expansion failed without an error report\n";
+      return 1;
+    }
+    // Expansion counts lines from 0; the report counts from 1.
+    Error shown(error->type(), error->code(), error->message());
+    for (const Location& at : error->traceback()) {
+      Location moved(at.fileName(), at.line() + 1, at.column());
+      if (at.hasFunctionName()) moved.setFunctionName(at.functionName());
+      shown.addTraceback(moved);
+    }
+    err += describe(shown, text);
+    return 1;
+  }
+  std::unique_ptr<Any> value(expander.getResult());
+  const char* t = value->getString() != nullptr ? value->getString() : "";
+  (void)out.write(t, std::strlen(t));
+  (void)out.write("\n", 1);
   return 0;
 }

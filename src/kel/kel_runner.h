@@ -43,6 +43,10 @@ class KelRunner {
   int runScript(std::string_view text, const char* sourceName, bool printReturn, KelOutput& out, std::string& err);
   // A scriptlet template: text with <? expression ?> and <?JS statements ?>.
   int runTemplate(std::string_view text, const char* sourceName, KelOutput& out, std::string& err);
+  // A text whose <? expression ?> sections StringExpand fills (flags as
+  // StringExpand::expand takes them), printed with a line feed. Errors are
+  // reported with lines and columns counted from 1 like the others.
+  int runExpand(std::string_view text, const char* sourceName, int flags, KelOutput& out, std::string& err);
   // JSON text, printed back (toString rendering) with a line feed.
   int runJson(std::string_view text, const char* sourceName, KelOutput& out, std::string& err);
 

@@ -23,9 +23,11 @@ std::string trimTrailingNewlines(std::string s) {
 
 std::string firstLine(const std::string& s) { return s.substr(0, s.find('\n')); }
 
-TEST(KelScripts, Expressions) {
-  std::ifstream in(orvtest::dataDir() + "/kel/expressions.tsv");
-  ASSERT_TRUE(in.is_open());
+// One expression file: <expression> TAB <expected rendering>, or TAB
+// !<first line of the error report>; # lines are comments.
+void runExpressionFile(const std::string& name, int atLeast) {
+  std::ifstream in(orvtest::dataDir() + "/kel/" + name);
+  ASSERT_TRUE(in.is_open()) << name;
   std::string line;
   int lineNumber = 0;
   int cases = 0;
@@ -36,7 +38,7 @@ TEST(KelScripts, Expressions) {
     ASSERT_NE(tab, std::string::npos) << "line " << lineNumber << " has no tab";
     std::string expression = line.substr(0, tab);
     std::string want = line.substr(tab + 1);
-    SCOPED_TRACE("expressions.tsv:" + std::to_string(lineNumber) + ": " + expression);
+    SCOPED_TRACE(name + ":" + std::to_string(lineNumber) + ": " + expression);
     KelRunner runner;
     MemoryFile out;
     std::string err;
@@ -50,7 +52,63 @@ TEST(KelScripts, Expressions) {
     }
     cases++;
   }
-  EXPECT_GT(cases, 100);
+  EXPECT_GT(cases, atLeast);
+}
+
+TEST(KelScripts, Expressions) { runExpressionFile("expressions.tsv", 100); }
+
+// Math, JSON, X, console and the global functions.
+TEST(KelScripts, BuiltIns) { runExpressionFile("builtins.tsv", 100); }
+
+std::string unescape(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); i++) {
+    if (s[i] == '\\' && i + 1 < s.size() && (s[i + 1] == 'n' || s[i + 1] == 't' || s[i + 1] == '\\')) {
+      char c = s[++i];
+      out += c == 'n' ? '\n' : c == 't' ? '\t' : '\\';
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+// String expansion: <setup script> TAB <flags> TAB <template> TAB <expected>.
+TEST(KelScripts, Expansion) {
+  std::ifstream in(orvtest::dataDir() + "/kel/expand.tsv");
+  ASSERT_TRUE(in.is_open());
+  std::string line;
+  int lineNumber = 0;
+  int cases = 0;
+  while (std::getline(in, line)) {
+    lineNumber++;
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (int k = 0; k < 3; k++) {
+      size_t tab = line.find('\t', start);
+      ASSERT_NE(tab, std::string::npos) << "line " << lineNumber << " needs four fields";
+      fields.push_back(line.substr(start, tab - start));
+      start = tab + 1;
+    }
+    fields.push_back(line.substr(start));
+    SCOPED_TRACE("expand.tsv:" + std::to_string(lineNumber) + ": " + fields[2]);
+    KelRunner runner;
+    MemoryFile out;
+    std::string err;
+    if (!fields[0].empty()) ASSERT_EQ(runner.runScript(fields[0], "setup", false, out, err), 0) << err;
+    int rc = runner.runExpand(unescape(fields[2]), "text", std::stoi(fields[1]), out, err);
+    const std::string& want = fields[3];
+    if (!want.empty() && want[0] == '!') {
+      EXPECT_EQ(rc, 1) << out.text();
+      EXPECT_EQ(firstLine(err), want.substr(1));
+    } else {
+      EXPECT_EQ(rc, 0) << err;
+      EXPECT_EQ(out.text(), unescape(want) + "\n");
+    }
+    cases++;
+  }
+  EXPECT_GT(cases, 20);
 }
 
 // A script case file: a description, then sections introduced by lines

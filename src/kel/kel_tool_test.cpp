@@ -65,6 +65,13 @@ TEST_F(KelTool, Modes) {
       {"-t 'a<? 1 + 1 ?>b<?JS var i; for (i = 0; i < 2; i++) { ?>.<?JS } ?>'", "", 0, "a2b.."},
       {"--template -", "x=<? \"y\" ?>", 0, "x=y"},
       {"--json -", "{\"a\": [1, true]}", 0, "{ \"a\" : [ 1, true ] }\n"},
+      {"--json -", "[1, 2", 1, ""},
+      {"-e 'JSON.parse(\"[1, {\\\"b\\\": null}]\")'", "", 0, "[ 1, { \"b\" : null } ]\n"},
+      {"-e 'Math.max(1, 2L) + X.range(1, 2).length'", "", 0, "4\n"},
+      {"-t '<?JS console.println(\"x\"); ?>'", "", 0, "x\n"},
+      {"-x 'Hello <? \"you\" ?>!'", "", 0, "Hello you!\n"},
+      {"--flags 4 -x 'a <? 1 + ?> b'", "", 0, "a <? 1 + ?> b\n"},
+      {"--expand -", "<? 6 * 7 ?>", 0, "42\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args);
@@ -94,7 +101,14 @@ TEST_F(KelTool, ErrorsAndUsage) {
   r = runKel("/nonexistent/script.kel");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("cannot read /nonexistent/script.kel"), std::string::npos);
-  for (const char* bad : {"", "--bogus", "-e", "-e 1 -s 2", "--steps x -e 1"}) {
+  r = runKel("--json -", "{\"a\": 1,\n \"b\" 2}");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "SyntaxError 105: Expected ':' between member name and value\n"
+            "    at: stdin:2:6\n"
+            "  2 |  \"b\" 2}\n"
+            "    |      ^\n");
+  for (const char* bad : {"", "--bogus", "-e", "-e 1 -s 2", "--steps x -e 1", "--flags 16 -x a"}) {
     SCOPED_TRACE(bad);
     r = runKel(bad);
     EXPECT_EQ(r.status, 2);

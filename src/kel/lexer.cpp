@@ -1,5 +1,6 @@
 #include "kel/lexer.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -70,6 +71,16 @@ void appendUtf8(std::string& out, unsigned cp) {
 double scaleByExponent(double value, long exponent) {
   if (exponent == 0) return value;
   return value * std::pow(10.0, static_cast<double>(exponent));
+}
+
+// The decimal text from `begin` to `end` (digits, '.', an exponent) as the
+// nearest double; the digit-by-digit sum drifts (0.3 came out as
+// 0.30000000000000004), so it is only the fallback for text the exact
+// conversion refuses (out of range: then the sum's infinity or zero).
+double correctlyRounded(const char* begin, const char* end, double fallback) {
+  double exact = 0;
+  auto r = std::from_chars(begin, end, exact);
+  return r.ec == std::errc() ? exact : fallback;
 }
 
 }  // namespace
@@ -553,6 +564,7 @@ void Lex::readNumber(Token& token) {
     setError(token, kFloatLongMessage);
     while (pos_ < runEnd) advance();
   } else if (floating) {
+    const size_t start = pos_;
     double value = 0;
     while (isDigit(peek())) {
       value = value * 10 + (peek() - '0');
@@ -581,6 +593,7 @@ void Lex::readNumber(Token& token) {
       }
       value = scaleByExponent(value, negative ? -exponent : exponent);
     }
+    value = correctlyRounded(text_.data() + start, text_.data() + pos_, value);
     if (isFloat) {
       token.type = Token::FLOAT;
       token.value.set(static_cast<float>(value));
@@ -723,6 +736,6 @@ bool Lex::convertToDouble(const char* text, double* out) {
     value = scaleByExponent(value, negative ? -exponent : exponent);
   }
   if (*p != '\0') return false;
-  *out = value;
+  *out = correctlyRounded(text, p, value);
   return true;
 }

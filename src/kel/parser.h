@@ -200,6 +200,11 @@ class Parser {
     updateLimited();
   }
   [[nodiscard]] long long stepsUsed() const { return stepBudget_ > 0 ? stepBudget_ - stepsLeft_ : 0; }
+  // The steps left of the budget (0 when there is none), and the deadline:
+  // a nested execution (eval) runs within what its caller has left.
+  [[nodiscard]] long long stepsLeft() const { return stepBudget_ > 0 ? stepsLeft_ : 0; }
+  [[nodiscard]] bool hasDeadline() const { return hasDeadline_; }
+  [[nodiscard]] std::chrono::steady_clock::time_point deadline() const { return deadline_; }
   void setDeadline(std::chrono::steady_clock::time_point deadline) {
     deadline_ = deadline;
     hasDeadline_ = true;

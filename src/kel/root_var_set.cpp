@@ -9,6 +9,7 @@
 #include "kel/any_array_prototype.h"
 #include "kel/any_prototype.h"
 #include "kel/any_string_prototype.h"
+#include "kel/builtin_modules.h"
 #include "kel/date_prototype.h"
 #include "kel/member_names.h"
 #include "kel/parser.h"
@@ -49,6 +50,11 @@ void defineValueGlobals(AbstractVarSet* root) {
 // here as modules of their own.
 const KelBuiltinModule kBuiltinModules[] = {
     {"values", registerValuePrototypes, defineValueGlobals},
+    {"Math", registerMathModule, nullptr},
+    {"console", registerConsoleModule, defineConsoleGlobals},
+    {"JSON", registerJsonModule, nullptr},
+    {"X", registerXModule, nullptr},
+    {"global functions", nullptr, defineGlobalFunctions},
     {"Date", registerDateModule, nullptr},
 };
 

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <mutex>
 
+#include "util/adler_kernels.h"
+
 namespace {
 
 // Agreed by both ends of a transfer: changing any value breaks matching with
@@ -71,15 +73,30 @@ void adler_Update(_ADLER* state, const unsigned char* bytes, size_t length) {
   state->b = b;
 }
 
+namespace {
+
+// x below 2M: x mod M without a division.
+inline uint32_t belowM(uint32_t x) { return x >= kAdlerMod ? x - kAdlerMod : x; }
+
+}  // namespace
+
 void adler_Update(_ADLER* state, unsigned char out, unsigned char in, uint32_t windowLength) {
-  // Everything in 64 bits and reduced before it is subtracted: the seed's low
-  // half may exceed the modulus, and n * out may exceed 32 bits.
-  uint64_t s = (adler_getSeed() & 0xFFFF) % kAdlerMod;
-  uint64_t a = (uint64_t{state->a} + in + kAdlerMod - out) % kAdlerMod;
-  uint64_t nOut = (uint64_t{windowLength} % kAdlerMod) * out % kAdlerMod;
-  uint64_t b = (uint64_t{state->b} % kAdlerMod + a + (kAdlerMod - s) + (kAdlerMod - nOut)) % kAdlerMod;
-  state->a = static_cast<uint32_t>(a);
-  state->b = static_cast<uint32_t>(b);
+  // The seed's low half may exceed the modulus, and so may a state just
+  // initialised from it; n * out may exceed 32 bits. Everything is reduced
+  // before it is subtracted, without divisions on the usual path.
+  if (state->a >= 2 * kAdlerMod || state->b >= 2 * kAdlerMod) {  // a state set by hand: reduce it first
+    state->a %= kAdlerMod;
+    state->b %= kAdlerMod;
+  }
+  uint32_t s = belowM(adler_getSeed() & 0xFFFF);
+  uint32_t a = belowM(belowM(belowM(state->a) + in + (kAdlerMod - out)));  // in + M - out < 2M
+  uint32_t nOut = (windowLength % kAdlerMod) * static_cast<uint32_t>(out);  // below 2^24
+  nOut = belowM((nOut & 0xFFFF) + 15 * (nOut >> 16));  // 2^16 = 15 (mod M)
+  uint32_t b = belowM(state->b) + a;                  // below 2M
+  b = belowM(b) + (kAdlerMod - s);                     // below 2M
+  b = belowM(b) + (kAdlerMod - nOut);                  // below 2M
+  state->a = a;
+  state->b = belowM(b);
 }
 
 int adler_sum(AdlerReadFn read, void* context, long long length, uint32_t* result) {
@@ -125,6 +142,59 @@ void AdlerRoller::reset(const unsigned char* bytes) {
   a_ = st.a;
   b_ = st.b;
   untilReduce_ = kReduceEvery;
+}
+
+namespace {
+
+using Kernel = AdlerRoller::Kernel;
+
+Kernel bestKernel() {
+  if (adlerHaveAvx512()) return Kernel::kAvx512;
+  if (adlerHaveAvx2()) return Kernel::kAvx2;
+  return Kernel::kPortable;
+}
+
+bool haveKernel(Kernel k) {
+  switch (k) {
+    case Kernel::kAuto:
+    case Kernel::kPortable: return true;
+    case Kernel::kAvx2: return adlerHaveAvx2();
+    case Kernel::kAvx512: return adlerHaveAvx512();
+  }
+  return false;
+}
+
+std::atomic<Kernel>& kernelSlot() {
+  static std::atomic<Kernel> slot{bestKernel()};
+  return slot;
+}
+
+}  // namespace
+
+bool AdlerRoller::useKernel(Kernel kernel) {
+  if (!haveKernel(kernel)) return false;
+  kernelSlot().store(kernel == Kernel::kAuto ? bestKernel() : kernel, std::memory_order_relaxed);
+  return true;
+}
+
+AdlerRoller::Kernel AdlerRoller::kernelInUse() { return kernelSlot().load(std::memory_order_relaxed); }
+
+void AdlerRoller::rollDigests(const unsigned char* window, size_t count, uint32_t* digests) {
+  size_t done = 0;
+  Kernel kernel = kernelInUse();
+  if (kernel != Kernel::kPortable && count >= 16) {
+    reduce();
+    AdlerRollState st{a_, b_, (seed_ & 0xFFFF) % kAdlerMod, window_ % kAdlerMod, window_};
+    done = kernel == Kernel::kAvx512 ? adlerRollAvx512(&st, window, count, digests)
+                                     : adlerRollAvx2(&st, window, count, digests);
+    a_ = st.a;
+    b_ = st.b;
+  }
+  // The rest (and everything without vector instructions), a byte at a time.
+  for (const unsigned char* in = window + window_; done < count; ++done) {
+    roll(window[done], in[done]);
+    digests[done] = digest();
+  }
 }
 
 int md5_digest(const void* bytes, size_t length, unsigned char digest[kMd5Size]) {

@@ -46,11 +46,19 @@ using AdlerReadFn = int (*)(void* context, char* buf, int n);
 // The same over a descriptor, from its current offset.
 [[nodiscard]] int adler_sum(int fd, long long length, uint32_t* result);
 
-// A rolling window of fixed length for the hot loop of block matching. The
-// sums run unreduced (only ever growing, so they stay congruent to the true
-// sums) and are reduced every kReduceEvery bytes, so the loop-carried work
-// per byte is two additions; the reductions for digest() sit off that chain.
-// Gives exactly the values of adler_Update.
+// A rolling window of fixed length for the hot loop of block matching.
+// Gives exactly the values of adler_Update, for every seed and window length.
+// Two ways to roll:
+// - roll() and digest(), one byte at a time: the sums run unreduced (only
+//   ever growing, so they stay congruent to the true sums) and are reduced
+//   every kReduceEvery bytes, so the loop-carried work per byte is two
+//   additions;
+// - rollDigests(), many bytes at a time: the digests of a run of windows
+//   into an array, computed with vector instructions where the processor has
+//   them (AVX-512 or AVX2, chosen at run time), which is several times
+//   faster. Block matching looks at every window's digest, so it can take
+//   them a run at a time and start over after a match.
+// A roller belongs to one thread.
 class AdlerRoller {
  public:
   AdlerRoller(uint32_t seed, uint32_t windowLength);
@@ -64,6 +72,19 @@ class AdlerRoller {
   [[nodiscard]] uint32_t digest() const {
     return ((b_ % kAdlerMod) << 16) | (a_ % kAdlerMod);
   }
+  // Rolls `count` times over the bytes at `window`, where the current window
+  // starts: roll k removes window[k] and adds window[windowLength + k], and
+  // digests[k] receives the digest after it. window[0 .. windowLength +
+  // count) must be readable. Afterwards the roller stands on the window that
+  // starts at window + count, and roll() may go on from there.
+  void rollDigests(const unsigned char* window, size_t count, uint32_t* digests);
+
+  // The instructions rollDigests uses: kAuto picks the best the processor
+  // has. For tests and benchmarks; process-wide. useKernel returns false
+  // (and changes nothing) when the processor lacks the instructions.
+  enum class Kernel { kAuto, kPortable, kAvx2, kAvx512 };
+  static bool useKernel(Kernel kernel);
+  [[nodiscard]] static Kernel kernelInUse();
 
  private:
   // After this many rolls both sums still fit 32 bits (a below 2^24, b below

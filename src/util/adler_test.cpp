@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -65,6 +66,105 @@ TEST_F(AdlerTest, RollingMatchesFreshAtEveryOffset) {
         uint32_t want = fresh(data.data() + at, w);
         ASSERT_EQ(adler_Final(&st), want) << "offset " << at;
         ASSERT_EQ(roller.digest(), want) << "offset " << at;
+      }
+    }
+  }
+}
+
+// Every kernel of rollDigests the processor has gives, at every offset, the
+// value computed afresh: random and extreme data (long runs of 0xFF leaving
+// while zeros enter and the reverse, the largest drift of the sums), seeds
+// whose low half exceeds the modulus, windows around the lane widths and the
+// modulus, runs that end inside a lane and cross the vector code's chunks,
+// and calls that alternate with roll().
+TEST_F(AdlerTest, RollDigestsMatchesFreshWithEveryKernel) {
+  std::mt19937 rng(777);
+  std::vector<unsigned char> random(90000);
+  for (auto& c : random) c = static_cast<unsigned char>(rng());
+  std::vector<unsigned char> fallThenRise(30000, 0);
+  std::fill(fallThenRise.begin(), fallThenRise.begin() + 5000, 0xFF);
+  std::fill(fallThenRise.begin() + 15000, fallThenRise.end(), 0xFF);
+  struct Case {
+    const char* name;
+    const std::vector<unsigned char>* data;
+    uint32_t seed;
+    uint32_t window;
+    std::vector<size_t> runs;  // rollDigests calls of these counts; 0 stands for one roll()
+  } cases[] = {
+      {"window 1", &random, 0, 1, {40}},
+      {"window 2, seed past the modulus", &random, 0xFFF5, 2, {1, 7, 8, 9, 15, 16, 17, 100}},
+      {"window 15", &random, 0x1234FFF5, 15, {33, 0, 31}},
+      {"window 16", &random, 0xdeadbeef, 16, {1000, 0, 0, 1000}},
+      {"window 17", &random, 1, 17, {257}},
+      {"window 700", &random, 0x5eed, 700, {9000}},
+      {"window 2048 across chunks", &random, 0xFFFF, 2048, {4095, 4097, 16, 0, 8200}},
+      {"window of the modulus", &random, 0xFFF0, 65521, {9000}},
+      {"window past the modulus", &random, 0x5eed, 65537, {8000, 0, 5}},
+      {"0xFF leaving, zeros entering", &fallThenRise, 0xFFFF, 5000, {9999, 0, 9999}},
+      {"zeros leaving, 0xFF entering", &fallThenRise, 0x8000, 10000, {9000, 1, 10000}},
+  };
+  for (AdlerRoller::Kernel kernel :
+       {AdlerRoller::Kernel::kPortable, AdlerRoller::Kernel::kAvx2, AdlerRoller::Kernel::kAvx512}) {
+    if (!AdlerRoller::useKernel(kernel)) continue;  // the processor lacks it
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + ", kernel " + std::to_string(static_cast<int>(kernel)));
+      const std::vector<unsigned char>& data = *c.data;
+      adler_setSeed(c.seed);
+      AdlerRoller roller(c.seed, c.window);
+      roller.reset(data.data());
+      // The reference rolls with adler_Update, itself checked against fresh
+      // sums above; fresh sums are taken at every 97th offset as well.
+      _ADLER ref;
+      adler_Init(&ref);
+      adler_Update(&ref, data.data(), c.window);
+      size_t at = 0;
+      std::vector<uint32_t> got;
+      for (size_t run : c.runs) {
+        size_t n = run == 0 ? 1 : run;
+        ASSERT_LE(at + n + c.window, data.size());
+        got.assign(n, 0);
+        if (run == 0) {
+          roller.roll(data[at], data[at + c.window]);
+          got[0] = roller.digest();
+        } else {
+          roller.rollDigests(data.data() + at, n, got.data());
+        }
+        for (size_t k = 0; k < n; ++k) {
+          adler_Update(&ref, data[at + k], data[at + k + c.window], c.window);
+          ASSERT_EQ(got[k], adler_Final(&ref)) << "offset " << at + k + 1;
+          if ((at + k) % 97 == 0) {
+            ASSERT_EQ(got[k], fresh(data.data() + at + k + 1, c.window)) << "offset " << at + k + 1;
+          }
+        }
+        at += n;
+      }
+      EXPECT_EQ(roller.digest(), fresh(data.data() + at, c.window));
+    }
+  }
+  ASSERT_TRUE(AdlerRoller::useKernel(AdlerRoller::Kernel::kAuto));
+}
+
+// One roll from any state, including states set by hand outside the
+// modulus, against the arithmetic written out in 64 bits.
+TEST_F(AdlerTest, OneRollFromAnyState) {
+  std::mt19937 rng(4242);
+  const uint32_t seeds[] = {0, 0xFFF0, 0xFFFF, 0x1234FFF5, 0xdeadbeef};
+  const uint32_t windows[] = {1, 2, 65521, 65522, 20u << 20, 0xFFFFFFFFu};
+  const uint32_t states[] = {0, 1, 65520, 65521, 65535, 131041, 131042, 131043, 0xFFFFFFFFu};
+  for (uint32_t seed : seeds) {
+    adler_setSeed(seed);
+    for (uint32_t w : windows) {
+      for (int k = 0; k < 200; ++k) {
+        _ADLER st{k < 81 ? states[k % 9] : static_cast<uint32_t>(rng()), k < 81 ? states[k / 9] : static_cast<uint32_t>(rng() % 131042)};
+        unsigned char out = static_cast<unsigned char>(rng()), in = static_cast<unsigned char>(rng());
+        uint64_t s = (seed & 0xFFFF) % kAdlerMod;
+        uint64_t a = (st.a % kAdlerMod + in + kAdlerMod - out) % kAdlerMod;
+        uint64_t b = (st.b % kAdlerMod + a + kAdlerMod - s + kAdlerMod - uint64_t{w} % kAdlerMod * out % kAdlerMod) % kAdlerMod;
+        SCOPED_TRACE("seed " + std::to_string(seed) + " window " + std::to_string(w) + " state " + std::to_string(st.a) +
+                     "/" + std::to_string(st.b));
+        adler_Update(&st, out, in, w);
+        ASSERT_EQ(st.a, a);
+        ASSERT_EQ(st.b, b);
       }
     }
   }

@@ -1,5 +1,6 @@
 // kel: runs kel expressions, scripts, scriptlet templates and JSON text.
-//   kel -e EXPRESSION | -s SCRIPT | FILE | - | -t TEMPLATE | --template FILE | --json FILE
+//   kel -e EXPRESSION | -s SCRIPT | FILE | - | -t TEMPLATE | --template FILE | --json FILE |
+//       -x TEXT | --expand FILE
 // With no argument on a terminal it is an interactive prompt that keeps one
 // variable set across lines. Errors go to standard error with the error's
 // type, code, message, traceback and the source line; the exit status is 0
@@ -22,7 +23,8 @@
 namespace {
 
 const char kUsageLine[] =
-    "usage: kel [options] (-e EXPRESSION | -s SCRIPT | FILE | - | -t TEMPLATE | --template FILE | --json FILE)\n";
+    "usage: kel [options] (-e EXPRESSION | -s SCRIPT | FILE | - | -t TEMPLATE | --template FILE | --json FILE |\n"
+    "                      -x TEXT | --expand FILE)\n";
 
 const char kHelp[] =
     "\n"
@@ -36,6 +38,11 @@ const char kHelp[] =
     "  --template FILE    the same, read from FILE (\"-\" for standard input)\n"
     "  --json FILE        parse JSON text from FILE (\"-\" for standard input) and\n"
     "                     print it back\n"
+    "  -x TEXT            expand the <? expression ?> sections of TEXT (string\n"
+    "                     expansion, as configuration values and messages use)\n"
+    "  --expand FILE      the same, read from FILE (\"-\" for standard input)\n"
+    "  --flags N          expansion flags: 1 check only, 2 sections open with <??,\n"
+    "                     4 copy failing sections unchanged, 8 single line\n"
     "  --print-return     after a script, print the value of its last return\n"
     "  --pretty           print objects and arrays indented, one item per line\n"
     "  --steps N          stop the run after N steps (loop turns and calls)\n"
@@ -161,7 +168,8 @@ int interactive(KelRunner& runner) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  enum Mode { kNone, kExpression, kScript, kFile, kTemplate, kTemplateFile, kJson } mode = kNone;
+  enum Mode { kNone, kExpression, kScript, kFile, kTemplate, kTemplateFile, kJson, kExpand, kExpandFile } mode = kNone;
+  int expandFlags = 0;
   std::string operand;
   bool printReturn = false;
   bool pretty = false;
@@ -185,11 +193,15 @@ int main(int argc, char** argv) {
       std::fputs(kUsageLine, stdout);
       std::fputs(kHelp, stdout);
       return 0;
-    } else if (a == "-e" || a == "-s" || a == "-t" || a == "--template" || a == "--json") {
+    } else if (a == "-e" || a == "-s" || a == "-t" || a == "--template" || a == "--json" || a == "-x" ||
+               a == "--expand") {
       if (!value(&v)) return usage((a + " needs an argument").c_str());
       Mode m = a == "-e" ? kExpression : a == "-s" ? kScript : a == "-t" ? kTemplate
-               : a == "--template" ? kTemplateFile : kJson;
+               : a == "--template" ? kTemplateFile : a == "--json" ? kJson : a == "-x" ? kExpand : kExpandFile;
       if (!setMode(m, v)) return usage("give one text to run");
+    } else if (a == "--flags") {
+      if (!value(&v) || !parseNumber(v, &n) || n > 15) return usage("--flags needs a number from 0 to 15");
+      expandFlags = static_cast<int>(n);
     } else if (a == "--print-return") {
       printReturn = true;
     } else if (a == "--pretty") {
@@ -215,10 +227,12 @@ int main(int argc, char** argv) {
   }
 
   std::string text = operand;
-  std::string source = mode == kExpression ? "expression" : mode == kScript ? "script" : mode == kTemplate
-                                                                                               ? "template"
-                                                                                               : operand;
-  if (mode == kFile || mode == kTemplateFile || mode == kJson) {
+  std::string source = mode == kExpression ? "expression"
+                       : mode == kScript     ? "script"
+                       : mode == kTemplate   ? "template"
+                       : mode == kExpand     ? "text"
+                                             : operand;
+  if (mode == kFile || mode == kTemplateFile || mode == kJson || mode == kExpandFile) {
     text.clear();
     std::string problem;
     if (!readFile(operand, &text, &problem)) {
@@ -235,6 +249,8 @@ int main(int argc, char** argv) {
     case kTemplate:
     case kTemplateFile: rc = runner.runTemplate(text, source.c_str(), out, err); break;
     case kJson: rc = runner.runJson(text, source.c_str(), out, err); break;
+    case kExpand:
+    case kExpandFile: rc = runner.runExpand(text, source.c_str(), expandFlags, out, err); break;
     default: rc = runner.runScript(text, source.c_str(), printReturn, out, err); break;
   }
   std::fflush(stdout);

@@ -24,11 +24,10 @@ public class Parser implements AutoCloseable {
     private native void open(boolean scriptlet);
     private native void close(long p);
 
+    /** Frees the native parser and its output files (they are read and cleared natively); twice is harmless. */
     @Override public synchronized void close() {
         long p = _nativePtr;
         _nativePtr = 0;
-        _nativePtrStdout = 0;
-        _nativePtrTraceout = 0;
         close(p);
     }
 

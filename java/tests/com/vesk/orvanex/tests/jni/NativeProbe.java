@@ -53,6 +53,10 @@ public final class NativeProbe {
     public static native boolean attachInNative();
     /** A failed assertion, not armed: dumps the Java threads and returns. */
     public static native void failAssertion();
+    /** kel's zone hook buildTm: "abbreviation offset year-mon-day hour:min:sec wday yday", or null when declined. */
+    public static native String zoneTm(boolean utc, String zone, long seconds);
+    /** kel's zone hook buildTime (tm fields as the C library has them); Long.MIN_VALUE when declined. */
+    public static native long zoneTime(String zone, int year, int mon, int day, int hour, int min, int sec);
     /** A trivial native: the cost floor of a call. */
     public static native int nop(int x);
 }

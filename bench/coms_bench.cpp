@@ -1,0 +1,305 @@
+// Connections on loopback, side by side in the same run with a plain
+// OpenSSL TLS socket pair (no framing, one SSL_write per message, the same
+// protocol version and cipher):
+//   Small: 100-byte messages, messages per second.
+//   Large: 1 MB messages, bytes per second.
+// Each with 1 connection and with 16. Our side runs the agent's way: the
+// receiving Connector in a process of its own (forked at start, 2 coms
+// threads), the sending connections on 2 coms threads here; the reference
+// runs a writer thread and a reader thread.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <malloc.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "coms/connection.h"
+#include "coms/connector.h"
+#include "coms/tls_util.h"
+#include "foundation/properties.h"
+#include "wire/message.h"
+
+namespace {
+
+constexpr size_t kSmall = 100;
+constexpr size_t kLarge = size_t{1} << 20;
+constexpr int kSmallPerIteration = 50000;
+constexpr int kLargePerIteration = 96;
+constexpr int kTypeData = 1;
+constexpr int kTypeLast = 2;  // the last message of a batch: answered with an ack
+constexpr int kTypeAck = 3;
+
+int serverPort = 0;
+std::string cipherOurs;
+std::string cipherPlain;
+
+void useTwoComsThreads() {
+  static std::string path = [] {
+    char tmpl[] = "/tmp/coms_bench.XXXXXX";
+    int fd = mkstemp(tmpl);
+    const char text[] = "coms_threads: 2\n";
+    if (fd < 0 || write(fd, text, sizeof text - 1) != static_cast<ssize_t>(sizeof text - 1)) std::abort();
+    close(fd);
+    return std::string(tmpl);
+  }();
+  s_setOrvanexPropertiesPath(path.c_str());
+  (void)s_testOrvanexProperties(false, nullptr);
+}
+
+// A payload of `size` bytes: one byte-block item.
+std::string payload(size_t size) {
+  std::string p;
+  p.push_back(14);
+  uint32_t n = static_cast<uint32_t>(size - 5);
+  for (int s = 24; s >= 0; s -= 8) p.push_back(static_cast<char>((n >> s) & 0xFF));
+  p.append(size - 5, 'p');
+  return p;
+}
+
+// ---------------------------------------------------------------------------
+// The receiving process
+
+class Sink : public ConnectorListener, public ConnectionListener {
+ public:
+  bool newConnection(Connection* c, int) override {
+    c->setListener(this);
+    return true;
+  }
+  int onReceive(Connection* c, Message* m) override {
+    if (m->getMessageType() == kTypeLast) {
+      auto* ack = new Message(kTypeAck);
+      (void)ack->writeInt32(1);
+      (void)c->send(ack);
+    }
+    return 0;
+  }
+  void onNoConnect(Connection* c, int) override { Connection::destroy(c); }
+  void onLost(Connection* c) override { Connection::destroy(c); }
+  void onClosed(Connection* c) override { Connection::destroy(c); }
+  void onConnectComplete(Connection*) override {}
+};
+
+void runReceiver(int portPipe) {
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  useTwoComsThreads();
+  static Sink sink;
+  Connector* connector = Connector::create(&sink, nullptr, nullptr, 2);
+  if (connector == nullptr || connector->bind("0") != 0) _exit(1);
+  int port = connector->getPort();
+  if (write(portPipe, &port, sizeof port) != sizeof port) _exit(1);
+  close(portPipe);
+  for (;;) pause();
+}
+
+void startReceiver() {
+  int fds[2];
+  if (pipe(fds) != 0) std::abort();
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    runReceiver(fds[1]);
+  }
+  close(fds[1]);
+  if (read(fds[0], &serverPort, sizeof serverPort) != sizeof serverPort) std::abort();
+  close(fds[0]);
+}
+
+// ---------------------------------------------------------------------------
+// Our side
+
+class Acks : public ConnectionListener {
+ public:
+  std::atomic<int> acks{0};
+  std::atomic<int> completed{0};
+  int onReceive(Connection*, Message* m) override {
+    if (m->getMessageType() == kTypeAck) acks++;
+    return 0;
+  }
+  void onNoConnect(Connection*, int error) override {
+    std::fprintf(stderr, "coms_bench: %s\n", Connection::messageFromError(error));
+    std::abort();
+  }
+  void onLost(Connection*) override {
+    std::fprintf(stderr, "coms_bench: connection lost\n");
+    std::abort();
+  }
+  void onClosed(Connection*) override {}
+  void onConnectComplete(Connection*) override { completed++; }
+};
+
+void runOurs(benchmark::State& state, size_t size, int perIteration, long long window) {
+  int n = static_cast<int>(state.range(0));
+  useTwoComsThreads();
+  Acks acks;
+  std::vector<Connection*> conns;
+  for (int i = 0; i < n; i++) {
+    Connection* c = Connection::create("127.0.0.1", std::to_string(serverPort).c_str(), nullptr, nullptr, 1);
+    c->setListener(&acks);
+    c->setTypeVersion(2);
+    (void)c->connect();
+    conns.push_back(c);
+  }
+  while (acks.completed.load() < n) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  cipherOurs = conns[0]->getCipher();
+  std::string body = payload(size);
+  for (auto _ : state) {
+    int before = acks.acks.load();
+    for (int i = 0; i < perIteration; i++) {
+      Connection* c = conns[static_cast<size_t>(i % n)];
+      // A sender that waits sleeps: spinning would take the CPU the coms
+      // threads need.
+      while (c->getPendingBytes() > window) std::this_thread::sleep_for(std::chrono::microseconds(50));
+      auto* m = new Message(i >= perIteration - n ? kTypeLast : kTypeData);
+      (void)m->writeEncoded(body.data(), body.size());
+      if (c->send(m) != 0) std::abort();
+    }
+    while (acks.acks.load() < before + n) std::this_thread::sleep_for(std::chrono::microseconds(50));
+  }
+  state.SetItemsProcessed(state.iterations() * perIteration);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * perIteration * static_cast<int64_t>(size));
+  state.SetLabel(cipherOurs);
+  for (Connection* c : conns) Connection::destroy(c);
+}
+
+void BM_Coms_Small(benchmark::State& state) { runOurs(state, kSmall, kSmallPerIteration, 64 * 1024); }
+void BM_Coms_Large(benchmark::State& state) { runOurs(state, kLarge, kLargePerIteration, 1536 * 1024); }
+
+// ---------------------------------------------------------------------------
+// The reference: plain TLS socket pairs
+
+struct Pair {
+  int clientFd = -1;
+  int serverFd = -1;
+  SSL* client = nullptr;
+  SSL* server = nullptr;
+};
+
+std::vector<Pair> makePairs(int n) {
+  static SSL_CTX* serverCtx = [] {
+    X509* cert = nullptr;
+    EVP_PKEY* key = nullptr;
+    std::string error;
+    if (comsAnonymousPair(&cert, &key) != 0) std::abort();
+    SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+    SSL_CTX_set_max_proto_version(ctx, TLS1_2_VERSION);
+    SSL_CTX_use_certificate(ctx, cert);
+    SSL_CTX_use_PrivateKey(ctx, key);
+    return ctx;
+  }();
+  static SSL_CTX* clientCtx = [] {
+    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+    SSL_CTX_set_max_proto_version(ctx, TLS1_2_VERSION);
+    return ctx;
+  }();
+  int lfd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (bind(lfd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(lfd, 64) != 0) std::abort();
+  getsockname(lfd, reinterpret_cast<sockaddr*>(&a), &len);
+  std::vector<Pair> pairs(static_cast<size_t>(n));
+  int one = 1;
+  for (Pair& p : pairs) {
+    p.clientFd = socket(AF_INET, SOCK_STREAM, 0);
+    if (connect(p.clientFd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) std::abort();
+    p.serverFd = accept(lfd, nullptr, nullptr);
+    setsockopt(p.clientFd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    setsockopt(p.serverFd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    p.client = SSL_new(clientCtx);
+    p.server = SSL_new(serverCtx);
+    SSL_set_fd(p.client, p.clientFd);
+    SSL_set_fd(p.server, p.serverFd);
+    std::thread t([&] { SSL_connect(p.client); });
+    if (SSL_accept(p.server) != 1) std::abort();
+    t.join();
+    fcntl(p.serverFd, F_SETFL, O_NONBLOCK);
+  }
+  close(lfd);
+  cipherPlain = SSL_get_cipher_name(pairs[0].client);
+  return pairs;
+}
+
+void runPlain(benchmark::State& state, size_t size, int perIteration) {
+  int n = static_cast<int>(state.range(0));
+  std::vector<Pair> pairs = makePairs(n);
+  std::string body = payload(size);
+  std::vector<char> buf(16384);
+  for (auto _ : state) {
+    const long long total = static_cast<long long>(perIteration) * static_cast<long long>(size);
+    std::thread writer([&] {
+      for (int i = 0; i < perIteration; i++) {
+        SSL* s = pairs[static_cast<size_t>(i % n)].client;
+        if (SSL_write(s, body.data(), static_cast<int>(body.size())) <= 0) std::abort();
+      }
+    });
+    long long got = 0;
+    std::vector<pollfd> polls(static_cast<size_t>(n));
+    while (got < total) {
+      for (int i = 0; i < n; i++) polls[static_cast<size_t>(i)] = {pairs[static_cast<size_t>(i)].serverFd, POLLIN, 0};
+      if (poll(polls.data(), polls.size(), 1000) <= 0) continue;
+      for (int i = 0; i < n; i++) {
+        if (polls[static_cast<size_t>(i)].revents == 0) continue;
+        int r;
+        while ((r = SSL_read(pairs[static_cast<size_t>(i)].server, buf.data(), static_cast<int>(buf.size()))) > 0) got += r;
+      }
+    }
+    writer.join();
+  }
+  state.SetItemsProcessed(state.iterations() * perIteration);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * perIteration * static_cast<int64_t>(size));
+  state.SetLabel(cipherPlain);
+  for (Pair& p : pairs) {
+    SSL_free(p.client);
+    SSL_free(p.server);
+    close(p.clientFd);
+    close(p.serverFd);
+  }
+}
+
+void BM_PlainTls_Small(benchmark::State& state) { runPlain(state, kSmall, kSmallPerIteration); }
+void BM_PlainTls_Large(benchmark::State& state) { runPlain(state, kLarge, kLargePerIteration); }
+
+BENCHMARK(BM_Coms_Small)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_PlainTls_Small)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_Coms_Large)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_PlainTls_Large)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // An agent is a long-running process whose allocator has settled. With
+  // glibc's start-up thresholds every freed megabyte goes back to the kernel
+  // and the next 1 MB message faults it in again, which measures page faults
+  // rather than the connection (the reference reuses one buffer and pays
+  // none). COMS_BENCH_DEFAULT_MALLOC=1 keeps the start-up thresholds.
+  if (std::getenv("COMS_BENCH_DEFAULT_MALLOC") == nullptr) {
+    (void)mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    (void)mallopt(M_TRIM_THRESHOLD, 256 << 20);
+  }
+  // The receiver is forked before any thread exists.
+  startReceiver();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  if (!cipherOurs.empty() && !cipherPlain.empty() && cipherOurs != cipherPlain) {
+    std::fprintf(stderr, "coms_bench: the ciphers differ: %s and %s\n", cipherOurs.c_str(), cipherPlain.c_str());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,249 @@
+// Connections over real TLS on loopback: the hello both ways, messages,
+// timing, latency, close, refusal and destruction.
+#include "coms/connection.h"
+
+#include <gtest/gtest.h>
+
+#include "coms/coms_error.h"
+#include "coms/coms_test_util.h"
+
+using namespace comstest;
+
+namespace {
+
+// A client connected to `server` with protocol version `version`; null when
+// it did not complete within the bound.
+Connection* connectClient(Server& server, Recorder& client, int type = 5, int version = 2,
+                          const char* host = "127.0.0.1") {
+  Connection* c = Connection::create(host, server.service().c_str(), nullptr, nullptr, type);
+  if (c == nullptr) return nullptr;
+  c->setListener(&client);
+  c->setTypeVersion(version);
+  (void)c->connect();
+  if (!client.waitFor("C complete")) {
+    Connection::destroy(c);
+    return nullptr;
+  }
+  return c;
+}
+
+TEST(Connection, HandshakeHelloAndEcho) {
+  Server server;
+  ASSERT_TRUE(server.start(7));
+  Recorder client;
+  Connection* c = connectClient(server, client, 5, 2);
+  ASSERT_NE(c, nullptr) << client.eventText();
+  EXPECT_EQ(server.recorder.count("accepted 5"), 1);
+  EXPECT_TRUE(c->isConnected());
+  EXPECT_EQ(c->getServerVersion(), 7);
+  EXPECT_EQ(c->getProtocol(), "TLSv1.2");
+  EXPECT_FALSE(c->getCipher().empty());
+  // The connector presents the anonymous login certificate here.
+  EXPECT_NE(c->getConnectionInfo().find("LoginRequest"), std::string::npos) << c->getConnectionInfo();
+  EXPECT_EQ(c->getPeerAddress(), "127.0.0.1");
+  ASSERT_EQ(server.recorder.servers().size(), 1u);
+  Connection* s = server.recorder.servers()[0];
+  EXPECT_EQ(s->getType(), 5);
+  EXPECT_EQ(s->getTypeVersion(), 2);
+  EXPECT_NE(s->getConnectionInfo().find("LoginRequest"), std::string::npos);
+
+  std::string payload = bytes({2, 0, 0, 0, 42});
+  ASSERT_EQ(c->send(makeMessage(300, payload)), 0);
+  ASSERT_TRUE(client.waitFor("C receive 300")) << client.eventText();
+  auto got = client.received(c);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].second, payload);
+  EXPECT_GT(c->getBytesSent(), 0);
+  EXPECT_GT(c->getBytesReceived(), 0);
+  // Timing was negotiated: the client told the server its values.
+  EXPECT_TRUE(eventually([&] { return s->isTimingEnabled(); }, 5000));
+  EXPECT_TRUE(c->isTimingEnabled());
+  Connection::destroy(c);
+}
+
+TEST(Connection, LargeMessagesKeepTheirBytesAndOrder) {
+  Server server;
+  ASSERT_TRUE(server.start());
+  Recorder client;
+  Connection* c = connectClient(server, client);
+  ASSERT_NE(c, nullptr);
+  std::vector<std::string> payloads;
+  for (size_t size : {size_t{5}, size_t{20000}, size_t{1} << 20, size_t{100}, size_t{3000000}}) {
+    std::string p = bytes({14}) + be32(static_cast<uint32_t>(size));
+    for (size_t i = 0; i < size; i++) p.push_back(static_cast<char>((i * 31 + size) & 0xFF));
+    payloads.push_back(p);
+    ASSERT_EQ(c->send(makeMessage(static_cast<int>(payloads.size()), p)), 0);
+  }
+  ASSERT_TRUE(client.waitCount("C receive 5", 1, 20000)) << client.eventText();
+  auto got = client.received(c);
+  ASSERT_EQ(got.size(), payloads.size());
+  for (size_t i = 0; i < got.size(); i++) {
+    EXPECT_EQ(got[i].first, static_cast<int>(i + 1));
+    EXPECT_TRUE(got[i].second == payloads[i]) << "message " << i;
+  }
+  Connection::destroy(c);
+}
+
+TEST(Connection, VersionZeroSuffixSendsPlainHello) {
+  Server server;
+  ASSERT_TRUE(server.start(7));
+  Recorder client;
+  Connection* c = connectClient(server, client, 9, 2, "127.0.0.1:v0");
+  ASSERT_NE(c, nullptr) << client.eventText();
+  EXPECT_EQ(c->getHost(), "127.0.0.1");
+  EXPECT_STREQ(c->getName(), ("C-127.0.0.1:" + server.service()).c_str());
+  EXPECT_EQ(c->getServerVersion(), 0);  // C_COMPLETE, not C_COMPLETE2
+  ASSERT_EQ(server.recorder.servers().size(), 1u);
+  EXPECT_EQ(server.recorder.servers()[0]->getTypeVersion(), 0);
+  Connection::destroy(c);
+}
+
+TEST(Connection, RefusedTypeIsAuthenticationFailure) {
+  Server server;
+  server.recorder.refused.insert(99);
+  ASSERT_TRUE(server.start());
+  Recorder client;
+  Connection* c = Connection::create("127.0.0.1", server.service().c_str(), nullptr, nullptr, 99);
+  ASSERT_NE(c, nullptr);
+  c->setListener(&client);
+  c->setTypeVersion(2);
+  (void)c->connect();
+  ASSERT_TRUE(client.waitFor("C noconnect -21")) << client.eventText();
+  EXPECT_EQ(server.recorder.count("refused 99"), 1);
+  EXPECT_STREQ(Connection::messageFromError(-21), "Authentication failure");
+  Connection::destroy(c);
+  // The refused server connection destroyed itself: only the bias is left.
+  EXPECT_TRUE(waitCounts({ComsThreadContext::kFirstThreadBias}));
+  // One end report only.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(client.events().size(), 2u) << client.eventText();
+}
+
+TEST(Connection, SendBeforeCompletionIsRefused) {
+  Server server;
+  ASSERT_TRUE(server.start());
+  Recorder client;
+  Connection* c = Connection::create("127.0.0.1", server.service().c_str(), nullptr, nullptr, 5);
+  ASSERT_NE(c, nullptr);
+  c->setListener(&client);
+  EXPECT_EQ(c->send(makeMessage(1, bytes({1, 1}))), -10);
+  EXPECT_STREQ(Connection::messageFromError(-10), "Not Connected (lost or closed)");
+  (void)c->connect();
+  ASSERT_TRUE(client.waitFor("C complete"));
+  EXPECT_EQ(c->send(new Message(3)), -12);  // no payload: never framed
+  Connection::destroy(c);
+}
+
+TEST(Connection, CloseReachesThePeer) {
+  Server server;
+  ASSERT_TRUE(server.start());
+  Recorder client;
+  Connection* c = connectClient(server, client);
+  ASSERT_NE(c, nullptr);
+  ASSERT_EQ(c->send(makeMessage(11, bytes({1, 1}))), 0);
+  c->close();
+  ASSERT_TRUE(server.recorder.waitFor("S closed")) << server.recorder.eventText();
+  // The message queued before the close went out before it.
+  EXPECT_EQ(server.recorder.count("S receive 11"), 1);
+  EXPECT_TRUE(c->isClosing());
+  EXPECT_EQ(c->send(makeMessage(1, bytes({1, 1}))), -10);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(client.count("C lost"), 0) << client.eventText();
+  Connection::destroy(c);
+  server.recorder.destroyServers();
+  EXPECT_TRUE(waitCounts({ComsThreadContext::kFirstThreadBias}));
+}
+
+TEST(Connection, DestroyWaitsForLocks) {
+  Server server;
+  ASSERT_TRUE(server.start());
+  Recorder client;
+  Connection* c = connectClient(server, client);
+  ASSERT_NE(c, nullptr);
+  std::vector<int> before = comsContextCounts();
+  c->addLock();
+  c->addLock();
+  Connection::destroy(c);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(comsContextCounts(), before) << "deleted while locked";
+  c->removeLock();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(comsContextCounts(), before) << "deleted while locked";
+  c->removeLock();  // the last lock destroys it
+  std::vector<int> after = before;
+  after[0]--;
+  EXPECT_TRUE(waitCounts(after));
+  // The peer saw the connection go.
+  ASSERT_TRUE(server.recorder.waitFor("S lost")) << server.recorder.eventText();
+}
+
+TEST(Connection, LatencyProbeMeasures) {
+  Server server;
+  ASSERT_TRUE(server.start());
+  Recorder client;
+  Connection* c = connectClient(server, client);
+  ASSERT_NE(c, nullptr);
+  c->setLatencyListener(&client);
+  EXPECT_EQ(c->getLatency(), -1);
+  c->sendLatencyProbe();
+  ASSERT_TRUE(client.waitFor("C latency 1 1")) << client.eventText();
+  EXPECT_GE(c->getLatency(), 0);
+  Connection::destroy(c);
+}
+
+TEST(Connection, ConnectFailuresAreReported) {
+  Recorder client;
+  struct Case {
+    const char* host;
+    std::string service;
+    std::string want;
+  };
+  // A port nobody listens on: bind one, then let it go.
+  RawTls probe;
+  ASSERT_TRUE(probe.listen());
+  std::string closedPort = std::to_string(probe.port());
+  probe.close();
+  std::vector<Case> cases = {
+      {"127.0.0.1", closedPort, "C noconnect -8"},
+      {"no-such-host.invalid", "4000", "C noconnect -3"},
+      {"127.0.0.1", "no-such-service-name", "C noconnect -4"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.want);
+    Connection* c = Connection::create(k.host, k.service.c_str(), nullptr, nullptr, 1);
+    ASSERT_NE(c, nullptr);
+    c->setListener(&client);
+    (void)c->connect();
+    EXPECT_TRUE(client.waitFor(k.want)) << client.eventText();
+    Connection::destroy(c);
+  }
+  EXPECT_EQ(Connection::create(nullptr, "1", nullptr, nullptr, 1), nullptr);
+  EXPECT_TRUE(waitCounts({ComsThreadContext::kFirstThreadBias}));
+}
+
+TEST(Connection, BusyPortGivesUpAfterRetries) {
+  comsSettings().bindRetries = 3;
+  comsSettings().bindRetryMs = 20;
+  Server first;
+  ASSERT_TRUE(first.start());
+  Recorder other;
+  Connector* second = Connector::create(&other, nullptr, nullptr, 2);
+  ASSERT_NE(second, nullptr);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(second->bind(first.service().c_str()), -1);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(40));
+  EXPECT_EQ(second->bind("no-such-service-name"), -1);
+  Connector::destroy(second);
+}
+
+TEST(Connection, MessageTextsAndModeNames) {
+  EXPECT_STREQ(Connection::messageFromError(-1), "Connection refused by server");
+  EXPECT_STREQ(Connection::messageFromError(-20), "Server did not complete handshake in a timely fashion");
+  EXPECT_STREQ(Connection::messageFromError(-23), "No route to host");
+  EXPECT_STREQ(Connection::messageFromError(-24), "");
+  EXPECT_STREQ(Connection::messageFromError(0), "");
+  EXPECT_STREQ(Connection::modeName(SM_WRITE), "SM_WRITE");
+  EXPECT_STREQ(Connection::modeName(9), "unknown");
+}
+
+}  // namespace

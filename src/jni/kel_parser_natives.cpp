@@ -291,6 +291,7 @@ jobject s_expand(JNIEnv* env, jclass, jobject principal, jstring name, jstring t
   MemoryFile out;
   std::unique_ptr<MemoryFile> trace(level < _debug_kel ? new MemoryFile() : nullptr);
   StringExpand expander(source.c_str(), input.c_str());
+  expander.setStandardOutput(&out);
   if (trace != nullptr) {
     expander.setDebugLevel(level);
     expander.setTraceStream(trace.get());

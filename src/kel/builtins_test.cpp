@@ -136,6 +136,14 @@ TEST(StringExpandApi, ResultAndError) {
   ASSERT_TRUE(traced.expand(nullptr, scope, 0));
   EXPECT_NE(trace.text().find("StringExpand, will run script, ' 2 '"), std::string::npos) << trace.text();
   EXPECT_NE(trace.text().find("StringExpand, result is '2'"), std::string::npos) << trace.text();
+
+  // What a section prints is the caller's, not lost (the Java bridge hands
+  // it back beside the expanded text).
+  MemoryFile printed;
+  StringExpand chatty("t", "x<? console.print('side') ?>y");
+  chatty.setStandardOutput(&printed);
+  ASSERT_TRUE(chatty.expand(nullptr, scope, 0));
+  EXPECT_NE(printed.text().find("side"), std::string::npos) << printed.text();
 }
 
 }  // namespace

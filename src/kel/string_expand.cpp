@@ -113,6 +113,7 @@ bool StringExpand::expand(const Principal* principal, AbstractVarSet* varSet, in
     Parser parser(sourceName_.c_str(), code, varSet, codeLine, codeColumn, false);
     parser.setDebugLevel(debugLevel_);
     parser.setTraceStream(traceStream_);
+    if (standardOutput_ != nullptr) parser.setStandardOutput(standardOutput_);
     bool ok = parser.parse();
     if (!ok) trace("StringExpand, parser failed\n");
     Any* value = nullptr;

@@ -47,6 +47,8 @@ class StringExpand : public Translatable {
 
   void setDebugLevel(int level) { debugLevel_ = level; }
   void setTraceStream(KelOutput* stream) { traceStream_ = stream; }
+  // Where the sections' console output goes (the parser's default when null).
+  void setStandardOutput(KelOutput* stream) { standardOutput_ = stream; }
 
   // The expanded text so far (empty before expand).
   char* toString(Parser* parser) override;
@@ -56,6 +58,7 @@ class StringExpand : public Translatable {
 
   int debugLevel_;
   KelOutput* traceStream_ = nullptr;
+  KelOutput* standardOutput_ = nullptr;
   std::string sourceName_;
   std::string input_;
   std::unique_ptr<std::string> result_;

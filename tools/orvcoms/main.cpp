@@ -450,7 +450,14 @@ int main(int argc, char** argv) {
   orvanex_init();
   const std::string& command = o.positional[0];
   if (command == "listen") return listenCommand(o);
-  if (command == "ping") return pingCommand(o);
-  if (command == "send") return sendCommand(o);
+  if (command == "ping" || command == "send") {
+    int status = command == "ping" ? pingCommand(o) : sendCommand(o);
+    // The coms threads run until the process ends, and one may still be
+    // deleting the destroyed connection: returning from main would run the
+    // TLS library's exit handlers under it.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    _exit(status);
+  }
   return usage(("unknown command " + command).c_str());
 }

@@ -332,6 +332,10 @@ bool MemberDerefAstNode::evalValue(Parser* parser, Any& out) const {
         return true;
       }
       const char* name = member->name().c_str();
+      if (target->getObjectID() == OBJ_ANYARRAY_ID && std::strcmp(name, "length") == 0) {
+        out.set(static_cast<const AnyArray*>(target)->size());  // as AnyArray::getField
+        return true;
+      }
       if (target->getObjectID() == OBJ_ATTRIBUTES_ID) {
         if (const Any* value = static_cast<const Attributes*>(target)->getAttribute(name)) {
           referenceInto(out, *value);

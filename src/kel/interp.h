@@ -7,6 +7,7 @@
 #include "kel/parser.h"
 #include "kel/place.h"
 #include "model/any.h"
+#include "model/obj_ref.h"
 
 namespace interp {
 
@@ -50,6 +51,17 @@ inline bool isText(const Any& value) {
   int t = value.getType();
   return (t == ANY_STRING || t == ANY_CHAR) && !value.isOpaque();
 }
+
+// The target of an ANY_REF value, else null (not counted).
+inline Translatable* refTarget(const Any& value) {
+  ObjRef* ref = value.getRef();
+  return ref != nullptr ? ref->getTarget() : nullptr;
+}
+
+// `out` becomes what `source.createReference()` would give (a scalar or
+// text copied with its type word, a reference sharing its target), built in
+// place instead of on the heap.
+void referenceInto(Any& out, const Any& source);
 
 // Moves `from` into `to` (from is left null).
 inline void moveValue(Any& to, Any& from) {

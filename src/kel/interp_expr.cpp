@@ -12,6 +12,7 @@
 #include "kel/function.h"
 #include "kel/interp.h"
 #include "kel/prototype_registry.h"
+#include "kel/var_set.h"
 #include "model/any_array.h"
 #include "model/attributes.h"
 #include "model/obj_ref.h"
@@ -162,6 +163,14 @@ bool IdentAstNode::evalValue(Parser* parser, Any& out) const {
   }
   AbstractVarSet* scope = parser->getCurrentScope();
   if (scope == nullptr) return fail(parser, this, kReference, 46);
+  // A variable of the interpreter's own sets: found and copied without the
+  // virtual protocol (readVariable does the same).
+  if (VarSet* set = scope->asVarSet()) {
+    if (const Any* value = set->VarSet::get(name_.c_str())) {
+      kelCopyValue(out, *value);
+      return true;
+    }
+  }
   int rc = scope->readVariable(name_.c_str(), out);
   if (rc != 0) return fail(parser, this, kReference, rc);
   return true;
@@ -251,7 +260,122 @@ inline int failRef(Parser* parser, const AstNode* node, int type, int code) {
   return ExprAstNode::kFailed;
 }
 
+// The array or attribute set that a variable named by `node` refers to,
+// for a read that follows at once: the variable keeps the container alive
+// while nothing else runs, so the read needs no counted reference of its
+// own. Null (and nothing evaluated) when `node` is not such a variable;
+// the caller then takes the general path.
+Translatable* borrowedContainer(Parser* parser, const ExprAstNode* node) {
+  if (node->getType() != AstNode::IDENT) return nullptr;
+  const auto* ident = static_cast<const IdentAstNode*>(node);
+  if (ident->registeredPrototype() != nullptr) return nullptr;
+  AbstractVarSet* scope = parser->getCurrentScope();
+  VarSet* set = scope != nullptr ? scope->asVarSet() : nullptr;
+  if (set == nullptr) return nullptr;
+  const Any* value = set->VarSet::get(ident->name().c_str());
+  if (value == nullptr) return nullptr;
+  Translatable* target = refTarget(*value);
+  if (target == nullptr) return nullptr;
+  int id = target->getObjectID();
+  return id == OBJ_ATTRIBUTES_ID || id == OBJ_ANYARRAY_ID ? target : nullptr;
+}
+
 }  // namespace
+
+namespace interp {
+
+void referenceInto(Any& out, const Any& source) {
+  if (out.copyPlainFrom(source)) return;
+  if (!source.isOpaque()) {
+    int sub = source.getSubtype();
+    switch (source.getType()) {
+      case ANY_NULL: out.clear(); break;
+      case ANY_UNDEFINED: out.setUndefined(); break;
+      case ANY_BOOL: out.set(source.getBool()); break;
+      case ANY_INT32: out.set(source.getInt32()); break;
+      case ANY_INT64: out.set(source.getInt64()); break;
+      case ANY_FLOAT: out.set(source.getFloat()); break;
+      case ANY_DOUBLE: out.set(source.getDouble()); break;
+      case ANY_STRING: out.setString(source.getString()); break;
+      case ANY_REF: {
+        ObjRef* ref = source.getRef();
+        out.setRef(ref != nullptr ? new ObjRef(*ref) : nullptr);
+        break;
+      }
+      default: {
+        Any* copy = source.createReference();
+        out.takeFrom(*copy);
+        delete copy;
+        return;
+      }
+    }
+    out.setSubtype(sub);
+    return;
+  }
+  Any* copy = source.createReference();
+  out.takeFrom(*copy);
+  delete copy;
+}
+
+}  // namespace interp
+
+bool MemberDerefAstNode::evalValue(Parser* parser, Any& out) const {
+  // obj.name read from an array or attribute set in a variable: the member
+  // read straight from the container (the registered prototype of that
+  // name still wins, as in placeGet).
+  if (member_ != nullptr && member_->getType() == IDENT) {
+    if (Translatable* target = borrowedContainer(parser, object_.get())) {
+      if (!parser->stackRoom(this)) return false;
+      const auto* member = static_cast<const IdentAstNode*>(member_.get());
+      if (Translatable* prototype = member->registeredPrototype()) {
+        out.setRef(new ObjRef(prototype));
+        return true;
+      }
+      const char* name = member->name().c_str();
+      if (target->getObjectID() == OBJ_ANYARRAY_ID && std::strcmp(name, "length") == 0) {
+        out.set(static_cast<const AnyArray*>(target)->size());  // as AnyArray::getField
+        return true;
+      }
+      if (target->getObjectID() == OBJ_ATTRIBUTES_ID) {
+        if (const Any* value = static_cast<const Attributes*>(target)->getAttribute(name)) {
+          referenceInto(out, *value);
+          return true;
+        }
+      }
+      int rc = getProperty(parser, target, name, out);
+      if (rc == 50) {
+        out.setUndefined();
+        return true;
+      }
+      if (rc != 0) return fail(parser, this, kReference, rc);
+      return true;
+    }
+  }
+  return ExprAstNode::evalValue(parser, out);
+}
+
+bool ArrayDerefAstNode::evalValue(Parser* parser, Any& out) const {
+  // array[i] with a variable or literal index (whose evaluation runs no
+  // code that could drop the array): the element read straight from the
+  // array in the variable.
+  if (indexes_.size() == 1 && (indexes_[0]->getType() == IDENT || indexes_[0]->getType() == LITERAL)) {
+    Translatable* target = borrowedContainer(parser, object_.get());
+    if (target != nullptr && target->getObjectID() == OBJ_ANYARRAY_ID) {
+      if (!parser->stackRoom(this)) return false;
+      Any index;
+      if (!indexes_[0]->evalValue(parser, index)) return false;
+      if (index.getType() == ANY_INT32 && !index.isOpaque()) {
+        if (const Any* element = static_cast<const AnyArray*>(target)->get(index.getInt32())) {
+          referenceInto(out, *element);
+        } else {
+          out.setUndefined();
+        }
+        return true;
+      }
+    }
+  }
+  return ExprAstNode::evalValue(parser, out);
+}
 
 int MemberDerefAstNode::evalRef(Parser* parser, Place& place, Any& value) const {
   if (!parser->stackRoom(this)) return kFailed;
@@ -305,8 +429,72 @@ int ArrayDerefAstNode::evalRef(Parser* parser, Place& place, Any&) const {
 
 // ---- assignment
 
+namespace {
+
+// obj.name = value and obj[index] = value where obj is a variable holding
+// an array or attribute set: the place of the general path, with the
+// container held by a counted reference on the stack (the index and the
+// value may run code that drops the variable's reference). -1 when the
+// target is not of that form (nothing evaluated); else the statement
+// result (1 success, 0 failure with the error stored).
+int assignToContainer(Parser* parser, const AssignmentExprAstNode* node, Any* result) {
+  const ExprAstNode* target = node->target();
+  const ExprAstNode* objectNode = nullptr;
+  const char* member = nullptr;
+  const ExprAstNode* indexNode = nullptr;
+  if (target->getType() == AstNode::MEMBER_DEREF) {
+    const auto* deref = static_cast<const MemberDerefAstNode*>(target);
+    if (deref->member() == nullptr || deref->member()->getType() != AstNode::IDENT) return -1;
+    objectNode = deref->object();
+    member = static_cast<const IdentAstNode*>(deref->member())->name().c_str();
+  } else if (target->getType() == AstNode::ARRAY_DEREF) {
+    const auto* deref = static_cast<const ArrayDerefAstNode*>(target);
+    if (deref->indexes().size() != 1) return -1;
+    objectNode = deref->object();
+    indexNode = deref->indexes()[0].get();
+  } else {
+    return -1;
+  }
+  Translatable* container = borrowedContainer(parser, objectNode);
+  if (container == nullptr) return -1;
+  if (!parser->stackRoom(target)) return 0;
+  ObjRef hold(container);
+  Any index;
+  if (indexNode != nullptr && !indexNode->evalValue(parser, index)) return 0;
+  Any value;
+  if (!node->value()->evalValue(parser, value)) return 0;
+  if (result != nullptr) kelCopyValue(*result, value);
+  int rc = kelContainerCheck(container, value, parser);
+  if (rc == 0) {
+    auto* moved = new Any();
+    moved->takeFrom(value);
+    value.clear();
+    rc = member != nullptr ? container->setField(parser, member, moved)
+                           : container->setArrayElement(parser, &index, moved);
+  }
+  if (rc != 0) return fail(parser, node, kReference, rc) ? 1 : 0;
+  return 1;
+}
+
+}  // namespace
+
 bool AssignmentExprAstNode::assign(Parser* parser, Any* result) const {
   if (!parser->stackRoom(this)) return false;
+  if (target_->getType() == IDENT) {
+    // name = value in the interpreter's own sets: the place below without
+    // the virtual protocol.
+    AbstractVarSet* scope = parser->getCurrentScope();
+    if (VarSet* set = scope != nullptr ? scope->asVarSet() : nullptr) {
+      Any value;
+      if (!value_->evalValue(parser, value)) return false;
+      if (result != nullptr) kelCopyValue(*result, value);
+      const char* name = static_cast<const IdentAstNode*>(target_.get())->name().c_str();
+      if (!set->VarSet::assignValue(name, value)) return fail(parser, this, kReference, 46);
+      return true;
+    }
+  }
+  int done = assignToContainer(parser, this, result);
+  if (done >= 0) return done != 0;
   Place place;
   if (!expectAssignable(parser, target_.get(), place, nullptr)) return false;
   Any value;
@@ -322,6 +510,26 @@ bool AssignmentExprAstNode::evalValue(Parser* parser, Any& out) const { return a
 // ---- unary operators
 
 bool IncDecAstNode::doIncDec(Parser* parser, Any& out, int step) const {
+  // A 32-bit integer variable of the interpreter's own sets changes in
+  // place (the same read and write as below, without the copies).
+  if (operand()->getType() == IDENT) {
+    const auto* ident = static_cast<const IdentAstNode*>(operand());
+    AbstractVarSet* scope = parser->getCurrentScope();
+    VarSet* set = scope != nullptr ? scope->asVarSet() : nullptr;
+    if (set != nullptr && ident->registeredPrototype() == nullptr) {
+      Any* variable = set->findWritable(ident->name().c_str());
+      if (variable != nullptr && variable->getType() == ANY_INT32 && !variable->isOpaque()) {
+        int sub = variable->getSubtype();
+        int before = variable->getInt32();
+        int after = static_cast<int>(static_cast<unsigned>(before) + static_cast<unsigned>(step));
+        out.set(prefix_ != 0 ? after : before);
+        out.setSubtype(sub);
+        variable->set(after);
+        variable->setSubtype(sub);
+        return true;
+      }
+    }
+  }
   Place place;
   if (!expectAssignable(parser, operand(), place, nullptr)) return false;
   Any value;

@@ -8,6 +8,7 @@
 #include "kel/ast/expr_nodes.h"
 #include "kel/interp.h"
 #include "kel/lexer.h"
+#include "kel/var_set.h"
 #include "model/string_builder.h"
 
 using namespace interp;
@@ -192,6 +193,22 @@ bool textWithNumber(Parser* parser, const AstNode* node, int op, const Any& left
 namespace interp {
 
 bool mathOp(Parser* parser, const AstNode* node, int op, const Any& left, const Any& right, Any& out) {
+  // Two 32-bit integers, the common case of loops and counters: the rule 7
+  // below with its type already known.
+  if (left.getType() == ANY_INT32 && right.getType() == ANY_INT32 && !left.isOpaque() && !right.isOpaque()) {
+    int a = left.getInt32();
+    int b = right.getInt32();
+    if (isArithmetic(op)) {
+      int v;
+      if (!integerArith<int, unsigned>(parser, node, op, a, b, &v)) return false;
+      out.set(v);
+      return true;
+    }
+    bool r;
+    if (!compare(op, a, b, &r)) return fail(parser, node, kType, 99);
+    out.set(r);
+    return true;
+  }
   int lt = kindOf(left);
   int rt = kindOf(right);
   bool ls = isText(left);
@@ -362,12 +379,69 @@ bool bitOp(Parser* parser, const AstNode* node, int op, const Any& left, const A
 
 namespace {
 
+// Whether evaluating `node` runs no code (a literal or a name): nothing it
+// does can change a variable.
+bool runsNoCode(const ExprAstNode* node) {
+  int kind = node->getType();
+  return kind == AstNode::LITERAL || kind == AstNode::IDENT;
+}
+
+// The plain value (not an object, not opaque) that `node` evaluates to when
+// it is a literal or a variable of the interpreter's own sets, without a
+// copy; null otherwise (the caller evaluates the node). The operators never
+// look at a subtype, so the original serves as well as a copy would.
+const Any* borrowedOperand(Parser* parser, const ExprAstNode* node) {
+  const Any* value = nullptr;
+  if (node->getType() == AstNode::LITERAL) {
+    const Token& token = static_cast<const LiteralAstNode*>(node)->token();
+    if (token.type == Token::LITERAL_NULL || token.type == Token::LITERAL_UNDEFINED) return nullptr;
+    value = &token.value;
+  } else if (node->getType() == AstNode::IDENT) {
+    const auto* ident = static_cast<const IdentAstNode*>(node);
+    if (ident->registeredPrototype() != nullptr) return nullptr;
+    AbstractVarSet* scope = parser->getCurrentScope();
+    VarSet* set = scope != nullptr ? scope->asVarSet() : nullptr;
+    if (set == nullptr) return nullptr;
+    value = set->VarSet::get(ident->name().c_str());
+  }
+  if (value == nullptr || value->isOpaque()) return nullptr;
+  int type = value->getType();
+  return type >= ANY_NULL && type <= ANY_UNDEFINED && type != ANY_REF ? value : nullptr;
+}
+
 bool evalMath(Parser* parser, const BinaryExprAstNode* node, int op, Any& out) {
   if (!parser->stackRoom(node)) return false;
+  // Operands that are literals or variables are read where they are: the
+  // left one only when the right one cannot change it meanwhile.
   Any left;
   Any right;
-  if (!node->left()->evalValue(parser, left) || !node->right()->evalValue(parser, right)) return false;
-  return mathOp(parser, node, op, left, right, out);
+  const Any* l = runsNoCode(node->right()) ? borrowedOperand(parser, node->left()) : nullptr;
+  if (l == nullptr) {
+    if (!node->left()->evalValue(parser, left)) return false;
+    l = &left;
+  }
+  const Any* r = borrowedOperand(parser, node->right());
+  if (r == nullptr) {
+    if (!node->right()->evalValue(parser, right)) return false;
+    r = &right;
+  }
+  // Sums, differences, products and comparisons of two 32-bit integers
+  // here; everything else (division included) in mathOp.
+  if (l->getType() == ANY_INT32 && r->getType() == ANY_INT32 && !l->isOpaque() && !r->isOpaque()) {
+    auto a = static_cast<unsigned>(l->getInt32());
+    auto b = static_cast<unsigned>(r->getInt32());
+    switch (op) {
+      case OP_ADD: out.set(static_cast<int>(a + b)); return true;
+      case OP_SUB: out.set(static_cast<int>(a - b)); return true;
+      case OP_MUL: out.set(static_cast<int>(a * b)); return true;
+      case OP_LT: out.set(l->getInt32() < r->getInt32()); return true;
+      case OP_LE: out.set(l->getInt32() <= r->getInt32()); return true;
+      case OP_GT: out.set(l->getInt32() > r->getInt32()); return true;
+      case OP_GE: out.set(l->getInt32() >= r->getInt32()); return true;
+      default: break;
+    }
+  }
+  return mathOp(parser, node, op, *l, *r, out);
 }
 
 bool evalBits(Parser* parser, const BinaryExprAstNode* node, int op, Any& out) {

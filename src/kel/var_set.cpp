@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "model/any.h"
@@ -10,19 +11,48 @@
 #include "model/string_builder.h"
 #include "kel/place.h"
 
+// One allocation per variable: the entry holds its value and its name.
 struct VarSet::Entry {
-  char* name;
-  Any* value = nullptr;  // owned, may be absent
-  ObjRef subSet;         // may be empty
   Entry* next = nullptr;
+  ObjRef subSet;          // may be empty
+  Any value;              // meaningful when hasValue
+  bool hasValue = false;
+  char name[1];           // the name's bytes run on past the struct
+
+  static Entry* make(const char* name) {
+    size_t n = std::strlen(name);
+    void* raw = ::operator new(sizeof(Entry) + n);
+    auto* e = new (raw) Entry;
+    std::memcpy(e->name, name, n + 1);
+    return e;
+  }
+  // Drops the value (a sub-set may take its place).
+  void dropValue() {
+    value.clear();
+    hasValue = false;
+  }
 };
 
 namespace {
 
+// Name comparison on the lookup path: names are short, a call to strcmp
+// costs more than the loop.
+inline bool sameName(const char* a, const char* b) {
+  while (*a == *b) {
+    if (*a == '\0') return true;
+    ++a;
+    ++b;
+  }
+  return false;
+}
+
 // Copies `source` into `out` the way a variable read does: scalars and texts
 // by value, references sharing their target.
 void copyValue(Any& out, const Any& source) {
-  switch (source.getType()) {
+  // Numbers keep their subtype; other plain values are copied without one.
+  int code = source.getType();
+  if ((code == ANY_INT32 || code == ANY_INT64 || source.getSubtype() == 0) && out.copyPlainFrom(source)) return;
+  switch (code) {
     case ANY_NULL: out.clear(); return;
     case ANY_UNDEFINED: out.setUndefined(); return;
     case ANY_BOOL: out.set(source.getBool()); return;
@@ -108,22 +138,20 @@ VarSet::~VarSet() {
 }
 
 void VarSet::destroy(Entry* entry) {
-  free(entry->name);
-  delete entry->value;
-  delete entry;
+  entry->~Entry();
+  ::operator delete(entry);
 }
 
 VarSet::Entry* VarSet::find(const char* name) const {
   for (Entry* e = entries_; e != nullptr; e = e->next) {
-    if (e->name[0] == name[0] && std::strcmp(e->name, name) == 0) return e;
+    if (sameName(e->name, name)) return e;
   }
   return nullptr;
 }
 
 VarSet::Entry* VarSet::findOrAdd(const char* name) {
   if (Entry* e = find(name)) return e;
-  auto* e = new Entry;
-  e->name = strdup(name);
+  Entry* e = Entry::make(name);
   e->next = entries_;
   entries_ = e;
   return e;
@@ -149,8 +177,7 @@ bool VarSet::set(const char* name, AbstractVarSet* subSet) {
   if (name == nullptr) return false;
   if (!readOnly_) {
     if (Entry* e = find(name)) {
-      delete e->value;
-      e->value = nullptr;
+      e->dropValue();
       e->subSet.set(subSet);
       return true;
     }
@@ -162,8 +189,7 @@ bool VarSet::set(const char* name, AbstractVarSet* subSet) {
 bool VarSet::define(const char* name, AbstractVarSet* subSet) {
   if (readOnly_ || name == nullptr) return false;
   Entry* e = findOrAdd(name);
-  delete e->value;
-  e->value = nullptr;
+  e->dropValue();
   e->subSet.set(subSet);
   return true;
 }
@@ -175,7 +201,7 @@ Any* VarSet::get(const char* name) {
       if (Any* value = map->getAttribute(name)) return value;
     }
     for (Entry* e = s->entries_; e != nullptr; e = e->next) {
-      if (e->value != nullptr && e->name[0] == name[0] && std::strcmp(e->name, name) == 0) return e->value;
+      if (e->hasValue && sameName(e->name, name)) return &e->value;
     }
     AbstractVarSet* p = s->parent();
     if (p == nullptr) return nullptr;
@@ -198,8 +224,8 @@ bool VarSet::assignValue(const char* name, Any& value) {
     if (!s->readOnly_) {
       if (Entry* e = s->find(name)) {
         e->subSet.set(nullptr);
-        if (e->value == nullptr) e->value = new Any();
-        e->value->takeFrom(value);
+        e->value.takeFrom(value);
+        e->hasValue = true;
         value.clear();
         return true;
       }
@@ -212,6 +238,20 @@ bool VarSet::assignValue(const char* name, Any& value) {
   return false;
 }
 
+Any* VarSet::findWritable(const char* name) {
+  if (name == nullptr) return nullptr;
+  for (VarSet* s = this; s != nullptr;) {
+    if (Attributes* map = s->getThis()) {
+      if (map->getAttribute(name) != nullptr) return nullptr;
+    }
+    if (Entry* e = s->find(name)) return !s->readOnly_ && e->hasValue ? &e->value : nullptr;
+    AbstractVarSet* p = s->parent();
+    if (p == nullptr) return nullptr;
+    s = p->asVarSet();
+  }
+  return nullptr;
+}
+
 bool VarSet::define(const char* name, Any* value) {
   if (value == nullptr) return false;
   if (readOnly_ || name == nullptr) {
@@ -220,8 +260,9 @@ bool VarSet::define(const char* name, Any* value) {
   }
   Entry* e = findOrAdd(name);
   e->subSet.set(nullptr);
-  delete e->value;
-  e->value = value;
+  e->value.takeFrom(*value);
+  e->hasValue = true;
+  delete value;
   return true;
 }
 
@@ -229,8 +270,8 @@ bool VarSet::defineValue(const char* name, Any& value) {
   if (readOnly_ || name == nullptr) return false;
   Entry* e = findOrAdd(name);
   e->subSet.set(nullptr);
-  if (e->value == nullptr) e->value = new Any();
-  e->value->takeFrom(value);
+  e->value.takeFrom(value);
+  e->hasValue = true;
   value.clear();
   return true;
 }
@@ -253,10 +294,10 @@ void VarSet::clear() {
   entries_ = nullptr;
   while (e != nullptr) {
     Entry* next = e->next;
-    if (e->value != nullptr && e->value->getType() == ANY_REF) {
+    if (e->hasValue && e->value.getType() == ANY_REF) {
       // A container the variable refers to is emptied with it, so that a
       // cleared set leaves no large structure behind in other holders.
-      Translatable* target = e->value->getRefTarget();
+      Translatable* target = e->value.getRefTarget();
       if (target != nullptr) {
         switch (target->getObjectID()) {
           case OBJ_ANY_ID: static_cast<Any*>(target)->clear(); break;
@@ -294,8 +335,8 @@ char* VarSet::toString(Parser* parser) {
     first = false;
     out.append(e->name);
     out.append(": ");
-    if (e->value != nullptr) {
-      char* text = e->value->toString(parser);
+    if (e->hasValue) {
+      char* text = e->value.toString(parser);
       out.append(text != nullptr ? text : "null");
       free(text);
     } else {

@@ -42,6 +42,10 @@ class VarSet : public AbstractVarSet {
   char** getLocalVariables() override;
 
   bool assignValue(const char* name, Any& value) override;
+  // The variable that both get(name) and assignValue(name, ...) reach, when
+  // they reach the same one (a value entry of a writable VarSet, no this-map
+  // attribute of that name on the way), for changing it in place; else null.
+  [[nodiscard]] Any* findWritable(const char* name);
   // define(name, value) moving the value in place.
   bool defineValue(const char* name, Any& value);
 

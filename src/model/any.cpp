@@ -29,11 +29,6 @@ void Any::setTypeWord(int type, int subtype) {
   type_ = ((uint32_t)(subtype & 0xFFFF) << 16) | (uint32_t)(type & 0xFFFF);
 }
 
-void Any::setSubtype(int subtype) {
-  orv_assert(subtype < 0xFFFF);
-  type_ = ((uint32_t)(subtype & 0xFFFF) << 16) | (type_ & 0xFFFF);
-}
-
 Any::Any(const char* text) : type_((ANY_SUBTYPE_PLAIN_STRING << 16) | ANY_STRING) { v_.s = modeltext::dup(text); }
 
 Any::Any(ObjRef* ref) : type_(ANY_REF) { v_.ref = ref; }
@@ -104,8 +99,6 @@ Any::Any(const Any& other) : Translatable() {
   }
 }
 
-Any::~Any() { clear(); }
-
 Any* Any::buildFromString(char* text) {
   Any* a = new Any();
   a->adoptString(text);
@@ -118,7 +111,7 @@ Any* Any::createUndefined() {
   return a;
 }
 
-void Any::clear() {
+void Any::releaseHeld() {
   int code = getType();
   if (opaque_) {
     free(v_.opaque);
@@ -133,36 +126,6 @@ void Any::clear() {
   opaqueLength_ = 0;
   v_.i64 = 0;
   type_ = ANY_NULL;
-}
-
-void Any::set(int value) {
-  clear();
-  type_ = ANY_INT32;
-  v_.i32 = value;
-}
-
-void Any::set(bool value) {
-  clear();
-  type_ = ANY_BOOL;
-  v_.b = value;
-}
-
-void Any::set(long long value) {
-  clear();
-  type_ = ANY_INT64;
-  v_.i64 = value;
-}
-
-void Any::set(float value) {
-  clear();
-  type_ = ANY_FLOAT;
-  v_.f = value;
-}
-
-void Any::set(double value) {
-  clear();
-  type_ = ANY_DOUBLE;
-  v_.d = value;
 }
 
 void Any::setString(const char* text) { adoptString(modeltext::dup(text)); }
@@ -184,11 +147,6 @@ void Any::setObject(int type, Translatable* object) {
   clear();
   setTypeWord(type, 0);
   v_.obj = object;
-}
-
-void Any::setUndefined() {
-  clear();
-  type_ = ANY_UNDEFINED;
 }
 
 void Any::adoptOpaque(int type, char* bytes, size_t length) {
@@ -242,8 +200,6 @@ void Any::setSign(int sign) {
 }
 
 const char* Any::getString() const { return (!opaque_ && holdsText(getType())) ? v_.s : nullptr; }
-
-ObjRef* Any::getRef() const { return (!opaque_ && getType() == ANY_REF) ? v_.ref : nullptr; }
 
 Translatable* Any::getRefTarget() const {
   ObjRef* ref = getRef();

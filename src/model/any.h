@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "foundation/diagnostics.h"
 #include "model/translatable.h"
 
 class AnyArray;
@@ -65,7 +66,10 @@ class Any : public Translatable {
   // held object is copied through the wire encoding (object_codec.h).
   Any(const Any& other);
   Any& operator=(const Any&) = delete;
-  ~Any() override;
+  // Inline: a scalar (the interpreter's temporaries) releases nothing.
+  ~Any() override {
+    if (holdsResource()) releaseHeld();
+  }
 
   // New ANY_STRING of subtype 1 adopting `text` (malloc'd, may be null).
   [[nodiscard]] static Any* buildFromString(char* text);
@@ -79,7 +83,10 @@ class Any : public Translatable {
   [[nodiscard]] int getSubtype() const { return (int)(type_ >> 16); }
   [[nodiscard]] uint32_t getTypeWord() const { return type_; }
   // Asserts subtype < 0xFFFF.
-  void setSubtype(int subtype);
+  void setSubtype(int subtype) {
+    orv_assert(subtype < 0xFFFF);
+    type_ = ((uint32_t)(subtype & 0xFFFF) << 16) | (type_ & 0xFFFF);
+  }
   [[nodiscard]] bool isOpaque() const { return opaque_; }
   [[nodiscard]] bool isNull() const { return getType() == ANY_NULL; }
   [[nodiscard]] bool isUndefined() const { return getType() == ANY_UNDEFINED; }
@@ -95,7 +102,7 @@ class Any : public Translatable {
   // The text of ANY_STRING or ANY_CHAR (may be null); null for other codes.
   [[nodiscard]] const char* getString() const;
   // The ObjRef of ANY_REF, else null. The Any keeps it.
-  [[nodiscard]] ObjRef* getRef() const;
+  [[nodiscard]] ObjRef* getRef() const { return (!opaque_ && getType() == ANY_REF) ? v_.ref : nullptr; }
   // The target of ANY_REF, else null. Not counted.
   [[nodiscard]] Translatable* getRefTarget() const;
   // The object held directly (code 1030 or 12 and above, not opaque), else null.
@@ -105,13 +112,40 @@ class Any : public Translatable {
   [[nodiscard]] size_t getOpaqueLength() const { return opaque_ ? opaqueLength_ : 0; }
 
   // ---- mutation (each first clear()s what is held)
-  // Releases what is held; ANY_NULL with subtype 0 afterwards.
-  void clear();
-  void set(int value);
-  void set(bool value);
-  void set(long long value);
-  void set(float value);
-  void set(double value);
+  // Releases what is held; ANY_NULL with subtype 0 afterwards. Inline,
+  // like the scalar setters: values are made and dropped on every step of
+  // a script, and a scalar has nothing to release.
+  void clear() {
+    if (holdsResource()) releaseHeld();
+    opaqueLength_ = 0;
+    v_.i64 = 0;
+    type_ = ANY_NULL;
+  }
+  void set(int value) {
+    clear();
+    type_ = ANY_INT32;
+    v_.i32 = value;
+  }
+  void set(bool value) {
+    clear();
+    type_ = ANY_BOOL;
+    v_.b = value;
+  }
+  void set(long long value) {
+    clear();
+    type_ = ANY_INT64;
+    v_.i64 = value;
+  }
+  void set(float value) {
+    clear();
+    type_ = ANY_FLOAT;
+    v_.f = value;
+  }
+  void set(double value) {
+    clear();
+    type_ = ANY_DOUBLE;
+    v_.d = value;
+  }
   // ANY_STRING, subtype 1, copy of `text`.
   void setString(const char* text);
   // ANY_STRING, subtype 1, adopting `text` (malloc'd, may be null).
@@ -121,10 +155,24 @@ class Any : public Translatable {
   // Code `type` (1030 or 12 and above) adopting `object` (may be null).
   void setObject(int type, Translatable* object);
   // ANY_UNDEFINED.
-  void setUndefined();
+  void setUndefined() {
+    clear();
+    type_ = ANY_UNDEFINED;
+  }
   // An opaque value of object type `type`, adopting `bytes` (malloc'd): the
   // complete encoding of one object, decoded on first use.
   void adoptOpaque(int type, char* bytes, size_t length);
+  // Copies `other` with its type word when it is null, a boolean, a number
+  // or undefined (not opaque); false, nothing changed, for anything else.
+  bool copyPlainFrom(const Any& other) {
+    unsigned code = other.type_ & 0xFFFFu;
+    if (other.opaque_ || code < ANY_NULL || (code > ANY_DOUBLE && code != ANY_UNDEFINED)) return false;
+    if (holdsResource()) releaseHeld();
+    opaqueLength_ = 0;
+    type_ = other.type_;
+    v_ = other.v_;
+    return true;
+  }
   // Moves the value of `other` here. `other` keeps its type code and loses
   // what it held (a null text, reference or object).
   void takeFrom(Any& other);
@@ -189,6 +237,15 @@ class Any : public Translatable {
 
  private:
   void setTypeWord(int type, int subtype);
+  // Whether clear() has something to release: opaque bytes, a text, a
+  // reference or an object held directly (codes 7 to 9, 12 and above).
+  [[nodiscard]] bool holdsResource() const {
+    unsigned code = type_ & 0xFFFFu;
+    // Bits 7 to 9: ANY_STRING, ANY_REF, ANY_CHAR.
+    return opaque_ | (code >= 12u) | (((0x380u >> (code & 31u)) & 1u) != 0);
+  }
+  // Releases what is held (opaque bytes, text, reference or object).
+  void releaseHeld();
   // For an ANY_REF whose target is an assignable slot: reads the slot's value
   // through the parser into *value (1 = not such a reference, 0 = read,
   // -1 = the read failed).

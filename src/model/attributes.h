@@ -4,7 +4,7 @@
 // duplicate names are allowed and lookups find the newest. Large sets keep a
 // hash index beside the list so that lookups stay fast; the list alone
 // defines the order. Not synchronised: one thread at a time uses a set (the
-// values' reference counts are shared under objRefLock).
+// values' reference counts are shared atomically).
 #pragma once
 
 #include <memory>

@@ -14,14 +14,16 @@ CriticalBlock& objRefLock() {
 
 namespace {
 
-// Replaces `slot`'s target by `next`, counting; returns the target to delete.
+// Replaces `slot`'s target by `next`, counting; returns the target to delete
+// (the one whose count this release brought to 0). A new count is taken
+// with a relaxed increment (the holder already has the object); a release
+// orders the holder's use of the object before its deletion.
 Translatable* exchange(Translatable*& slot, Translatable* next) {
   if (slot == next) return nullptr;
   Translatable* dead = nullptr;
-  CriticalGuard guard(objRefLock());
-  if (slot && --slot->refCount == 0) dead = slot;
+  if (next) next->refCount.fetch_add(1, std::memory_order_relaxed);
+  if (slot && slot->refCount.fetch_sub(1, std::memory_order_acq_rel) == 1) dead = slot;
   slot = next;
-  if (next) next->refCount++;
   return dead;
 }
 
@@ -45,8 +47,7 @@ void ObjRef::set(Translatable* t) { delete exchange(target, t); }
 
 void ObjRef::adjustLock(int delta) {
   if (!target) return;
-  CriticalGuard guard(objRefLock());
-  target->refCount += delta;
+  target->refCount.fetch_add(delta, std::memory_order_acq_rel);
 }
 
 char* ObjRef::toString(Parser* parser) { return target ? target->toString(parser) : nullptr; }
@@ -54,12 +55,9 @@ char* ObjRef::toString(Parser* parser) { return target ? target->toString(parser
 void releaseTargets(Translatable* const* targets, int n) {
   if (n <= 0) return;
   std::vector<Translatable*> dead;
-  {
-    CriticalGuard guard(objRefLock());
-    for (int i = 0; i < n; i++) {
-      Translatable* t = targets[i];
-      if (t && --t->refCount == 0) dead.push_back(t);
-    }
+  for (int i = 0; i < n; i++) {
+    Translatable* t = targets[i];
+    if (t && t->refCount.fetch_sub(1, std::memory_order_acq_rel) == 1) dead.push_back(t);
   }
   for (Translatable* t : dead) delete t;
 }

@@ -1,16 +1,16 @@
 // ObjRef: a counted reference that lets several holders share one
 // Translatable. Every ObjRef holding a target accounts for one unit of the
-// target's refCount; all count changes happen under the one process-wide
-// objRefLock, and a target whose count reaches 0 is deleted after that lock
-// is released (so a destructor may release further references).
+// target's refCount; counts change atomically, and the holder whose release
+// brings the count to 0 deletes the target (after the reference itself is
+// updated, so a destructor may release further references).
 // An ObjRef itself is used by one thread at a time; the target may be shared.
 #pragma once
 
 #include "model/translatable.h"
 #include "runtime/critical_block.h"
 
-// The lock behind every reference count. Never take it around code that
-// creates, copies or releases an ObjRef: it is not recursive.
+// A process-wide lock kept for callers that serialised with reference
+// counting; the counts themselves no longer take it. Not recursive.
 [[nodiscard]] CriticalBlock& objRefLock();
 
 class ObjRef {
@@ -43,7 +43,7 @@ class ObjRef {
   Translatable* target = nullptr;
 };
 
-// Releases one count of each non-null target under a single hold of
-// objRefLock, then deletes the targets whose count reached 0. The entries of
+// Releases one count of each non-null target, then deletes the targets
+// whose count reached 0. The entries of
 // `targets` are left untouched; used by containers that drop many at once.
 void releaseTargets(Translatable* const* targets, int n);

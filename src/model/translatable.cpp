@@ -8,7 +8,6 @@
 #include "model/obj_ref.h"
 #include "model/script_hooks.h"
 
-Translatable::~Translatable() = default;
 
 int Translatable::callMemberFn(Parser*, Any** result, Translatable*, const char*, Any**) {
   if (result) *result = nullptr;

@@ -2,8 +2,10 @@
 // script and the wire encoding can carry. The base results below are what an
 // object that does not take part in an operation reports.
 // Not synchronised: one thread at a time uses an object, except `refCount`,
-// which is read and changed only under objRefLock (see obj_ref.h).
+// an atomic count changed by ObjRef (see obj_ref.h).
 #pragma once
+
+#include <atomic>
 
 class Any;
 class Parser;     // the kel parser; reached only through script_hooks.h
@@ -40,7 +42,8 @@ class Translatable {
   // Copies never share the count: a copy starts unshared.
   Translatable(const Translatable&) : refCount(0) {}
   Translatable& operator=(const Translatable&) { return *this; }
-  virtual ~Translatable();
+  // Inline: values on the interpreter's stack are made and dropped all the time.
+  virtual ~Translatable() = default;
 
   // Ownership rule for every operation below that takes an `Any* value`:
   // the callee always takes the value over, on success and on failure alike.
@@ -93,6 +96,7 @@ class Translatable {
   // parser's registered class name for getObjectID(), else "object".
   [[nodiscard]] virtual const char* getClassOf(Parser* parser) const;
 
-  // Counts the ObjRefs sharing this object. Guarded by objRefLock.
-  int refCount = 0;
+  // Counts the ObjRefs sharing this object. Atomic: references are taken
+  // and dropped on every step of a script, too often for a lock.
+  std::atomic<int> refCount{0};
 };

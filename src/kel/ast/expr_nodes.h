@@ -124,6 +124,7 @@ class MemberDerefAstNode : public ExprAstNode {
   MemberDerefAstNode(const Location& location, ExprPtr object, ExprPtr member);
   Kind getType() const override { return MEMBER_DEREF; }
   int evalRef(Parser* parser, Place& place, Any& value) const override;
+  bool evalValue(Parser* parser, Any& out) const override;
   void dump(std::string& out, int indent) const override;
   [[nodiscard]] const ExprAstNode* object() const { return object_.get(); }
   [[nodiscard]] const ExprAstNode* member() const { return member_.get(); }
@@ -139,6 +140,7 @@ class ArrayDerefAstNode : public ExprAstNode {
   ArrayDerefAstNode(const Location& location, ExprPtr object, std::vector<ExprPtr> indexes);
   Kind getType() const override { return ARRAY_DEREF; }
   int evalRef(Parser* parser, Place& place, Any& value) const override;
+  bool evalValue(Parser* parser, Any& out) const override;
   void dump(std::string& out, int indent) const override;
   [[nodiscard]] const ExprAstNode* object() const { return object_.get(); }
   [[nodiscard]] const std::vector<ExprPtr>& indexes() const { return indexes_; }

@@ -4,37 +4,11 @@
 #include <cstring>
 #include <string>
 
+#include "model/text_util.h"
+
 namespace {
 
 const char kHex[] = "0123456789ABCDEF";
-
-// The code point at `p` (its byte count in *length); a byte that does not
-// start a well-formed sequence counts as itself. Reads nothing at or past
-// `end`.
-unsigned decode(const unsigned char* p, const unsigned char* end, int* length) {
-  unsigned c = p[0];
-  auto cont = [&](int i) { return p + i < end && (p[i] & 0xC0) == 0x80; };
-  if (c >= 0xC2 && c <= 0xDF && cont(1)) {
-    *length = 2;
-    return ((c & 0x1F) << 6) | (p[1] & 0x3F);
-  }
-  if (c >= 0xE0 && c <= 0xEF && cont(1) && cont(2)) {
-    unsigned cp = ((c & 0x0F) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3F);
-    if (cp >= 0x800) {
-      *length = 3;
-      return cp;
-    }
-  }
-  if (c >= 0xF0 && c <= 0xF4 && cont(1) && cont(2) && cont(3)) {
-    unsigned cp = ((c & 0x07) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3F);
-    if (cp >= 0x10000 && cp <= 0x10FFFF) {
-      *length = 4;
-      return cp;
-    }
-  }
-  *length = 1;
-  return c;
-}
 
 void hex(std::string& out, unsigned value, int digits) {
   for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out += kHex[(value >> shift) & 0xF];
@@ -58,7 +32,7 @@ char* kel_escape(const char* text) {
       continue;
     }
     int length;
-    unsigned cp = decode(p, end, &length);
+    unsigned cp = modeltext::decodeUtf8(p, end, &length);
     p += length;
     switch (cp) {
       case '\n': out += "\\n"; continue;

@@ -45,34 +45,6 @@ char* formatDate(long long ms) {
   return dupText(buffer);
 }
 
-// One code point of UTF-8 at `p` (before `end`): its value and byte count. A
-// byte that does not start a well-formed sequence stands for itself (as in
-// Latin-1), so every input gives some output and nothing is read past `end`.
-inline unsigned decodeUtf8(const unsigned char* p, const unsigned char* end, int* length) {
-  unsigned c = p[0];
-  auto cont = [&](int i) { return p + i < end && (p[i] & 0xC0) == 0x80; };
-  if (c >= 0xC2 && c <= 0xDF && cont(1)) {
-    *length = 2;
-    return ((c & 0x1F) << 6) | (p[1] & 0x3F);
-  }
-  if (c >= 0xE0 && c <= 0xEF && cont(1) && cont(2)) {
-    unsigned cp = ((c & 0x0F) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3F);
-    if (cp >= 0x800) {
-      *length = 3;
-      return cp;
-    }
-  }
-  if (c >= 0xF0 && c <= 0xF4 && cont(1) && cont(2) && cont(3)) {
-    unsigned cp = ((c & 0x07) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3F);
-    if (cp >= 0x10000 && cp <= 0x10FFFF) {
-      *length = 4;
-      return cp;
-    }
-  }
-  *length = 1;
-  return c;
-}
-
 // Bytes copied unchanged: printable ASCII except the quote and the backslash.
 struct PlainTable {
   bool plain[256];
@@ -99,7 +71,7 @@ char* escapeJSONText(const char* text) {
     if (p > run) out.append(reinterpret_cast<const char*>(run), (size_t)(p - run));
     if (p >= end) break;
     int length;
-    unsigned cp = decodeUtf8(p, end, &length);
+    unsigned cp = modeltext::decodeUtf8(p, end, &length);
     p += length;
     char* at = out.reserve(10);
     size_t k = 0;

@@ -105,6 +105,9 @@ TEST(HostilePeer, PeerThatNeverReadsIsDropped) {
   ASSERT_TRUE(peer.write(kHello));
   ASSERT_TRUE(server.recorder.waitFor("accepted 5"));
   Connection* s = server.recorder.servers().at(0);
+  // The listener hears of the connection before it counts as connected: the
+  // completion is written just after the callback returns.
+  ASSERT_TRUE(eventually([&] { return s->isConnected(); }, 5000));
   std::string block(1 << 20, 'z');
   // The kernel's buffers take a few megabytes; past them the write queue
   // grows to its bound and the connection is dropped.

@@ -22,6 +22,7 @@
 
 #include "kel/parser.h"
 #include "model/any.h"
+#include "model/attributes.h"
 #include "testing/test_util.h"
 
 namespace {
@@ -160,6 +161,59 @@ TEST(JsonConformance, Values) {
     EXPECT_STREQ(rendered, c.rendered);
     std::free(rendered);
   }
+}
+
+// Large objects merge repeated names the way small ones do: the first
+// member's place, the last member's value, every other member in order.
+TEST(JsonConformance, RepeatedNamesInLargeObjects) {
+  for (int members : {5, 17, 40, 300}) {
+    SCOPED_TRACE(members);
+    std::string text = "{";
+    std::vector<std::string> order;
+    std::map<std::string, int> last;
+    for (int i = 0; i < members; i++) {
+      // Every third name is one of a few repeated ones; "" is a name too.
+      std::string name = i % 3 == 0 ? std::string("r") + std::to_string(i % 4) : "m" + std::to_string(i);
+      if (i == members - 1) name = "";
+      if (last.find(name) == last.end()) order.push_back(name);
+      last[name] = i;
+      text += (i > 0 ? ", \"" : "\"") + name + "\": " + std::to_string(i);
+    }
+    text += "}";
+    Parser parser("JSON", text, nullptr, 1, 1, false);
+    std::unique_ptr<Any> value(parser.parseJSON());
+    ASSERT_NE(value, nullptr) << parser.getError()->text();
+    Attributes* map = nullptr;
+    ASSERT_TRUE(value->convertToAttributes(&map));
+    ASSERT_EQ(map->size(), static_cast<int>(order.size()));
+    size_t k = 0;
+    for (const Attributes::AttrList* e = map->first(); e != nullptr; e = e->getNext(), k++) {
+      EXPECT_EQ(e->getName(), order[k]);
+      EXPECT_EQ(e->getValue()->getInt64(), last[order[k]]) << order[k];
+    }
+    for (const auto& [name, i] : last) EXPECT_EQ(map->getAttribute(name.c_str())->getInt64(), i) << name;
+  }
+}
+
+// A text that breaks off anywhere inside nested containers leaves nothing
+// behind (the leak checker of the sanitizer build sees to that) and reports
+// an error.
+TEST(JsonConformance, BrokenOffTextsReleaseWhatWasRead) {
+  const std::string whole =
+      R"({"a": [1, "two", {"b": [true, null, {"c": "d", "e": [3.5, -4]}]}, [], {}], "f": {"g": "h"}, "i": 9})";
+  for (size_t n = 0; n < whole.size(); n++) {
+    Parser parser("JSON", whole.substr(0, n), nullptr, 1, 1, false);
+    std::unique_ptr<Any> value(parser.parseJSON());
+    EXPECT_EQ(value, nullptr) << n;
+  }
+  Parser parser("JSON", whole, nullptr, 1, 1, false);
+  std::unique_ptr<Any> value(parser.parseJSON());
+  ASSERT_NE(value, nullptr);
+  char* rendered = value->toString(nullptr);
+  EXPECT_STREQ(rendered,
+               R"({ "a" : [ 1, "two", { "b" : [ true, null, { "c" : "d", "e" : [ 3.5, -4 ] } ] }, [  ], {  } ], )"
+               R"("f" : { "g" : "h" }, "i" : 9 })");
+  std::free(rendered);
 }
 
 }  // namespace

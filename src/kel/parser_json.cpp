@@ -9,6 +9,7 @@
 // base 8. Texts written by the data model's JSON escape (`\a`, `\U0001F600`)
 // read back. Nothing is read past the end of the text, and nesting deeper
 // than Parser::kMaxNesting is an error, not a stack overflow.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -19,6 +20,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "kel/parser.h"
 #include "model/any.h"
@@ -39,6 +41,12 @@ class Parser::JsonReader {
         mark_(begin_),
         markLine_(line_),
         markColumn_(column_) {}
+  ~JsonReader() {
+    for (const Member& m : members_) delete m.value;
+    for (Any* e : elements_) delete e;
+  }
+  JsonReader(const JsonReader&) = delete;
+  JsonReader& operator=(const JsonReader&) = delete;
 
   // The outer object or array, or null with the error stored.
   Any* read() {
@@ -131,6 +139,15 @@ class Parser::JsonReader {
 
   // ---- containers
 
+  // Members and elements are gathered on stacks shared by every level and
+  // the container is built once its end is seen: its size is known then,
+  // so its storage is allocated once.
+  struct Member {
+    size_t nameAt;  // offset of the name (NUL-terminated) in names_
+    size_t nameLength;
+    Any* value;  // owned until handed to the container; null once merged
+  };
+
   Any* object(int depth) {
     const char* open = p_;
     if (depth > kMaxNesting) return fail(kNestingMessage, open);
@@ -146,34 +163,86 @@ class Parser::JsonReader {
       p_++;
       return holder.release();
     }
-    std::string name;
+    const size_t base = members_.size();
+    const size_t namesBase = names_.size();
     for (;;) {
       if (peek() != '"' && peek() != '\'') return fail("Member name as quoted string expected in object", p_);
-      if (!readString(&name)) return nullptr;
+      if (!readString(&scratch_)) return nullptr;
+      Member member{names_.size(), scratch_.size(), nullptr};
+      names_.append(scratch_.data(), scratch_.size() + 1);
       if (!skipSpace()) return nullptr;
       if (peek() != ':') return fail("Expected ':' between member name and value", p_);
       p_++;
       if (!skipSpace()) return nullptr;
-      Any* value = this->value(depth);
-      if (value == nullptr) return nullptr;
-      // A repeated name keeps the last value in the first one's place; new
-      // names go to the end, so the map lists members in document order.
-      if (map->getAttribute(name.c_str()) != nullptr) {
-        map->addOrSetAttribute(name.c_str(), value, 0);
-      } else {
-        map->appendAttribute(name.c_str(), value, 0);
-      }
+      member.value = this->value(depth);
+      if (member.value == nullptr) return nullptr;
+      members_.push_back(member);
       if (!skipSpace()) return nullptr;
       if (peek() == ',') {
         p_++;
         if (!skipSpace()) return nullptr;
       } else if (peek() == '}') {
         p_++;
+        buildObject(map, base);
+        names_.resize(namesBase);
         return holder.release();
       } else {
         return fail("Expected '}' to end object. Were there too many commas?", p_);
       }
     }
+  }
+
+  // Moves the members from `base` on into `map` in document order. A
+  // repeated name keeps the last value in the first one's place.
+  void buildObject(Attributes* map, size_t base) {
+    const size_t n = members_.size() - base;
+    Member* m = members_.data() + base;
+    auto nameOf = [this](const Member& member) {
+      return std::string_view(names_.data() + member.nameAt, member.nameLength);
+    };
+    auto merge = [m](size_t first, size_t later) {
+      delete m[first].value;
+      m[first].value = m[later].value;
+      m[later].value = nullptr;
+    };
+    if (n <= kLinearMerge) {
+      for (size_t i = 1; i < n; i++) {
+        for (size_t j = 0; j < i; j++) {
+          if (m[j].value != nullptr && nameOf(m[j]) == nameOf(m[i])) {
+            merge(j, i);
+            break;
+          }
+        }
+      }
+    } else {
+      // Sorted by name and then position, each run of one name starts with
+      // its first member; the later ones hand their values forward in order.
+      order_.resize(n);
+      for (size_t i = 0; i < n; i++) order_[i] = i;
+      std::sort(order_.begin(), order_.end(), [&](size_t a, size_t b) {
+        int c = nameOf(m[a]).compare(nameOf(m[b]));
+        return c != 0 ? c < 0 : a < b;
+      });
+      for (size_t i = 1; i < n; i++) {
+        size_t first = order_[i - 1];
+        if (m[first].value == nullptr) continue;
+        size_t k = i;
+        while (k < n && nameOf(m[order_[k]]) == nameOf(m[first])) merge(first, order_[k++]);
+        i = k;
+      }
+    }
+    size_t nameBytes = 0;
+    int kept = 0;
+    for (size_t i = 0; i < n; i++) {
+      if (m[i].value == nullptr) continue;
+      nameBytes += m[i].nameLength;
+      kept++;
+    }
+    map->reserve(kept, nameBytes);
+    for (size_t i = 0; i < n; i++) {
+      if (m[i].value != nullptr) map->appendAttribute(names_.data() + m[i].nameAt, m[i].value, 0);
+    }
+    members_.resize(base);
   }
 
   Any* array(int depth) {
@@ -186,16 +255,20 @@ class Parser::JsonReader {
       p_++;
       return holder.release();
     }
+    const size_t base = elements_.size();
     for (;;) {
       Any* value = this->value(depth);
       if (value == nullptr) return nullptr;
-      list->append(value);
+      elements_.push_back(value);
       if (!skipSpace()) return nullptr;
       if (peek() == ',') {
         p_++;
         if (!skipSpace()) return nullptr;
       } else if (peek() == ']') {
         p_++;
+        list->reserve(static_cast<int>(elements_.size() - base));
+        for (size_t i = base; i < elements_.size(); i++) list->append(elements_[i]);
+        elements_.resize(base);
         return holder.release();
       } else {
         return fail("Expected ']' to end array. Were there too many or too few commas?", p_);
@@ -493,6 +566,15 @@ class Parser::JsonReader {
   int markLine_;
   int markColumn_;
   std::string scratch_;
+  // The members and elements of the containers being read, innermost last,
+  // and the names of those members. What is left here when reading stops
+  // at an error is released with the reader.
+  std::vector<Member> members_;
+  std::string names_;
+  std::vector<Any*> elements_;
+  std::vector<size_t> order_;
+  // Objects up to this size find repeated names by comparing every pair.
+  static constexpr size_t kLinearMerge = 16;
 };
 
 Any* Parser::parseJSON() {

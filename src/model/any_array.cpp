@@ -8,30 +8,29 @@
 
 AnyArray::AnyArray(int n) {
   if (n < 1) return;
-  reserve(n);
+  resizeStorage(n);
   memset(elements_, 0, sizeof(Any*) * (size_t)n);
   count_ = n;
 }
 
 AnyArray::AnyArray(const AnyArray& other) : Translatable() {
   if (other.count_ < 1) return;
-  reserve(other.count_);
+  resizeStorage(other.count_);
   for (int i = 0; i < other.count_; i++) elements_[i] = other.elements_[i] ? new Any(*other.elements_[i]) : nullptr;
   count_ = other.count_;
 }
 
 AnyArray::~AnyArray() { clear(); }
 
-void AnyArray::reserve(int n) {
+void AnyArray::resizeStorage(int n) {
   if (n <= capacity_) return;
-  // Growth by doubling: appending one element at a time stays linear.
-  int grown = capacity_ < 4 ? 4 : capacity_;
-  while (grown < n) grown = grown > (1 << 29) ? n : grown * 2;
-  Any** bigger = static_cast<Any**>(realloc(elements_, sizeof(Any*) * (size_t)grown));
+  Any** bigger = static_cast<Any**>(realloc(elements_, sizeof(Any*) * (size_t)n));
   if (!bigger) abort();
   elements_ = bigger;
-  capacity_ = grown;
+  capacity_ = n;
 }
+
+void AnyArray::reserve(int n) { resizeStorage(n); }
 
 int AnyArray::set(int i, Any* value) {
   if (i < 0 || i >= count_) {
@@ -44,7 +43,10 @@ int AnyArray::set(int i, Any* value) {
 }
 
 void AnyArray::append(Any* value) {
-  reserve(count_ + 1);
+  if (count_ == capacity_) {
+    // Growth by doubling: appending one element at a time stays linear.
+    resizeStorage(capacity_ < 4 ? 4 : capacity_ > (1 << 29) ? capacity_ + 1 : capacity_ * 2);
+  }
   elements_[count_++] = value;
 }
 

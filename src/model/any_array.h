@@ -25,6 +25,9 @@ class AnyArray : public Translatable {
   [[nodiscard]] Any* take(int i);
   // Deletes every element; count becomes 0.
   void clear();
+  // Room for `n` slots in all, so that appending up to that many allocates
+  // nothing more (a reader that knows the length builds the array at once).
+  void reserve(int n);
 
   // Index: ANY_INT32 or ANY_INT64 (low 32 bits), else 24. In range and
   // non-empty: a reference (Any::createReference) to the element; otherwise
@@ -43,7 +46,8 @@ class AnyArray : public Translatable {
   int getObjectID() const override { return OBJ_ANYARRAY_ID; }
 
  private:
-  void reserve(int n);
+  // Grows the storage to exactly `n` slots (never shrinks).
+  void resizeStorage(int n);
 
   int count_ = 0;
   int capacity_ = 0;

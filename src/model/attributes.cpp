@@ -1,7 +1,9 @@
 #include "model/attributes.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -27,6 +29,25 @@ struct Attributes::Index {
   std::unordered_map<std::string_view, Slot> map;
 };
 
+// A block of entries, each followed by its name. Blocks are only freed with
+// the set.
+struct alignas(16) Attributes::Block {
+  Block* next;
+  size_t used;
+  size_t capacity;
+  char* data() { return reinterpret_cast<char*>(this + 1); }
+};
+
+namespace {
+// The largest block a set grows by when it is filled one entry at a time.
+constexpr size_t kMaxGrowth = 8192;
+// Bytes an entry with a name of `length` bytes takes in a block.
+size_t placedSize(size_t length) {
+  size_t n = sizeof(Attributes::AttrList) + length + 1;
+  return (n + alignof(Attributes::AttrList) - 1) & ~(alignof(Attributes::AttrList) - 1);
+}
+}  // namespace
+
 // ---- AttrList
 
 Attributes::AttrList::AttrList(const char* n, Any* value, int hint, bool owns)
@@ -38,10 +59,19 @@ Attributes::AttrList::AttrList(const char* n, Any* value, int hint, bool owns)
   }
 }
 
+Attributes::AttrList::AttrList(Placed, char* placedName, Any* value, int hint, bool owns)
+    : name(placedName), displayHint(hint), freeValue(owns), ownsName(false) {
+  if (owns) {
+    if (value) ObjRef::set(value);
+  } else {
+    setUncounted(value);
+  }
+}
+
 Attributes::AttrList::~AttrList() {
   // A foreign value is forgotten, never released.
   if (!freeValue) clearUncounted();
-  free(name);
+  if (ownsName) free(name);
 }
 
 Any* Attributes::AttrList::getValue() const { return static_cast<Any*>(target); }
@@ -64,6 +94,9 @@ char* Attributes::AttrList::toString(Parser* parser) {
 Attributes::Attributes() = default;
 
 Attributes::Attributes(const Attributes& other) : Translatable() {
+  size_t nameBytes = 0;
+  for (AttrList* e = other.list_; e; e = e->next) nameBytes += strlen(e->name);
+  reserve(other.count_, nameBytes);
   for (AttrList* e = other.list_; e; e = e->next) {
     Any* copy = nullptr;
     if (Any* value = e->getValue()) {
@@ -92,9 +125,49 @@ Attributes::~Attributes() {
   AttrList* e = list_;
   while (e) {
     AttrList* next = e->next;
-    delete e;
+    // Every entry of a set lives in one of its blocks.
+    e->~AttrList();
     e = next;
   }
+  while (blocks_) {
+    Block* next = blocks_->next;
+    free(blocks_);
+    blocks_ = next;
+  }
+}
+
+void Attributes::addBlock(size_t capacity) {
+  auto* block = static_cast<Block*>(malloc(sizeof(Block) + capacity));
+  if (!block) abort();
+  block->next = blocks_;
+  block->used = 0;
+  block->capacity = capacity;
+  blocks_ = block;
+}
+
+void Attributes::reserve(int entries, size_t nameBytes) {
+  if (entries <= 0) return;
+  // placedSize rounds each entry up by less than its alignment.
+  size_t need = (size_t)entries * (placedSize(0) + alignof(AttrList)) + nameBytes;
+  if (blocks_ && blocks_->capacity - blocks_->used >= need) return;
+  addBlock(need);
+}
+
+Attributes::AttrList* Attributes::place(const char* name, Any* value, int displayHint, bool owns) {
+  if (!name) name = "";
+  size_t length = strlen(name);
+  size_t need = placedSize(length);
+  if (!blocks_ || blocks_->capacity - blocks_->used < need) {
+    // Filled one entry at a time, a set takes blocks of doubling size, so
+    // n entries cost about log n allocations.
+    size_t capacity = blocks_ ? std::min(blocks_->capacity * 2, kMaxGrowth) : need;
+    addBlock(std::max(capacity, need));
+  }
+  char* at = blocks_->data() + blocks_->used;
+  blocks_->used += need;
+  char* placedName = at + sizeof(AttrList);
+  memcpy(placedName, name, length + 1);
+  return new (at) AttrList(AttrList::Placed{}, placedName, value, displayHint, owns);
 }
 
 void Attributes::link(AttrList* entry, bool atHead) {
@@ -108,24 +181,30 @@ void Attributes::link(AttrList* entry, bool atHead) {
     tail_ = entry;
   }
   count_++;
+  // The index is built by the first lookup that needs it (a set that is
+  // only built and walked, like a document being read, never pays for it)
+  // and kept up to date from then on.
   if (index_) {
     auto [it, inserted] = index_->map.try_emplace(std::string_view(entry->name), Index::Slot{entry, 0});
     if (atHead) it->second.first = entry;
     it->second.count++;
-  } else if (count_ >= kIndexFrom) {
-    index_ = std::make_unique<Index>();
-    index_->map.reserve((size_t)count_ * 2);
-    // From the tail forwards would need back links; walking from the head
-    // and keeping the first seen gives the newest entry per name.
-    for (AttrList* e = list_; e; e = e->next) {
-      auto [it, inserted] = index_->map.try_emplace(std::string_view(e->name), Index::Slot{e, 0});
-      it->second.count++;
-    }
+  }
+}
+
+void Attributes::buildIndex() const {
+  index_ = std::make_unique<Index>();
+  index_->map.reserve((size_t)count_ * 2);
+  // From the tail forwards would need back links; walking from the head
+  // and keeping the first seen gives the newest entry per name.
+  for (AttrList* e = list_; e; e = e->next) {
+    auto [it, inserted] = index_->map.try_emplace(std::string_view(e->name), Index::Slot{e, 0});
+    it->second.count++;
   }
 }
 
 Attributes::AttrList* Attributes::find(const char* name) const {
   if (!name) return nullptr;
+  if (!index_ && count_ >= kIndexFrom) buildIndex();
   if (index_) {
     auto it = index_->map.find(std::string_view(name));
     return it == index_->map.end() ? nullptr : it->second.first;
@@ -150,15 +229,15 @@ int Attributes::countNamed(const char* name, AttrList* first) const {
 }
 
 void Attributes::addAttribute(const char* name, Any* value, int displayHint) {
-  link(new AttrList(name, value, displayHint, true), true);
+  link(place(name, value, displayHint, true), true);
 }
 
 void Attributes::appendAttribute(const char* name, Any* value, int displayHint) {
-  link(new AttrList(name, value, displayHint, true), false);
+  link(place(name, value, displayHint, true), false);
 }
 
 void Attributes::setAttributeDontFree(const char* name, Any* value, int displayHint) {
-  link(new AttrList(name, value, displayHint, false), true);
+  link(place(name, value, displayHint, false), true);
 }
 
 void Attributes::addOrSetAttribute(const char* name, Any* value, int displayHint) {

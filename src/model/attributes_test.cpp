@@ -243,6 +243,43 @@ TEST(Attributes, LargeSetsKeepOrderAndFindTheNewest) {
   EXPECT_FALSE(uniqueCopy == unique);
 }
 
+// Entries live in blocks shared with their names: names of every length,
+// a reserved block filled exactly and then overrun, and lookups before and
+// after the set grows past the size that gets an index.
+TEST(Attributes, EntriesOfEveryNameLengthInSharedBlocks) {
+  Attributes a;
+  std::vector<std::string> added;
+  a.reserve(3, 3);
+  for (int i = 0; i < 3; i++) {
+    added.push_back(std::string(1, (char)('a' + i)));
+    a.appendAttribute(added.back().c_str(), new Any(i));
+  }
+  EXPECT_EQ(a.getAttribute("b")->getInt32(), 1);  // small: no index yet
+  for (int i = 3; i < 60; i++) {
+    // Lengths 0 to 56, and one far larger than any block grown so far.
+    added.push_back(i == 40 ? std::string(20000, 'L') : std::string((size_t)(i - 3), 'x') + std::to_string(i));
+    if (i % 2) {
+      a.appendAttribute(added.back().c_str(), new Any(i));
+    } else {
+      a.setAttributeDontFree(added.back().c_str(), nullptr);
+      a.addOrSetAttribute(added.back().c_str(), new Any(i));
+      added.insert(added.begin(), added.back());
+      added.pop_back();
+    }
+    if (i == 20) EXPECT_EQ(a.getAttribute("b")->getInt32(), 1);  // builds the index
+  }
+  a.appendAttribute(nullptr, new Any(99));
+  added.push_back("");
+  EXPECT_EQ(names(a), added);
+  EXPECT_EQ(a.getAttribute(std::string(20000, 'L').c_str())->getInt32(), 40);
+  EXPECT_EQ(a.getAttribute("")->getInt32(), 99);
+  for (const std::string& name : added) EXPECT_NE(a.getAttribute(name.c_str()), nullptr) << name;
+  Attributes copy(a);
+  std::vector<std::string> reversed(added.rbegin(), added.rend());
+  EXPECT_EQ(names(copy), reversed);
+  EXPECT_TRUE(copy == a);
+}
+
 TEST(AnyArray, BasicsAndText) {
   AnyArray empty(0);
   EXPECT_EQ(empty.size(), 0);

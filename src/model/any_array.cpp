@@ -118,10 +118,6 @@ int AnyArray::clone(const Principal*, Translatable** out) const {
 
 char* AnyArray::toString(Parser* parser) {
   ContainerText text(parser, '[', ']');
-  for (int i = 0; i < count_; i++) {
-    char* element = elements_[i] ? elements_[i]->toItemText(parser) : nullptr;
-    text.item(element);
-    free(element);
-  }
+  for (int i = 0; i < count_; i++) appendItemText(text.beginItem(), elements_[i], parser);
   return text.finish();
 }

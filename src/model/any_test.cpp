@@ -5,10 +5,12 @@
 
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "foundation/diagnostics.h"
 #include "model/any_array.h"
@@ -76,6 +78,51 @@ TEST(Any, HugeDoublesDoNotOverrunTheirText) {
   std::string s = str(big);
   EXPECT_EQ(s.size(), 311u);  // 309 digits, ".0"
   EXPECT_EQ(s.substr(s.size() - 2), ".0");
+}
+
+// Floating values print as the C library's "%f" does (then trimmed), alone
+// and as items of a container, which writes its items in place.
+TEST(Any, FloatingTextsMatchTheCLibrary) {
+  auto expected = [](double v) {
+    char buffer[400];
+    snprintf(buffer, sizeof buffer, "%f", v);
+    std::string s(buffer);
+    size_t point = s.find('.');
+    if (point != std::string::npos) {
+      size_t end = s.size();
+      while (end > point + 2 && s[end - 1] == '0') end--;
+      s.resize(end);
+    }
+    return s;
+  };
+  std::vector<double> values = {0.0, -0.0, 0.5, 2.5e-7, 5e-7, 1e-6, 0.1234565, 0.1234575, 1e15 + 0.3, 1e300,
+                                -1.7976931348623157e308, 4.9e-324, INFINITY, -INFINITY, NAN, -NAN};
+  unsigned seed = 7;
+  for (int i = 0; i < 2000; i++) {
+    seed = seed * 1103515245u + 12345u;
+    double mantissa = (double)(seed >> 4) / (double)(1u << 28);
+    values.push_back((i % 2 ? -1 : 1) * std::ldexp(mantissa, (int)(seed % 80) - 40));
+  }
+  AnyArray array(0);
+  Attributes object;
+  std::string arrayText = "[ ";
+  for (size_t i = 0; i < values.size(); i++) {
+    double v = values[i];
+    EXPECT_EQ(text(Any(v).toString(nullptr)), expected(v)) << v;
+    EXPECT_EQ(text(Any((float)v).toString(nullptr)), expected((double)(float)v)) << v;
+    array.append(new Any(v));
+    arrayText += (i ? ", " : "") + expected(v);
+  }
+  EXPECT_EQ(text(array.toString(nullptr)), arrayText + " ]");
+  object.appendAttribute("f", new Any(2.5f));
+  object.appendAttribute("n", new Any((long long)LLONG_MIN));
+  object.appendAttribute("i", new Any(INT_MIN));
+  object.appendAttribute("s", new Any("a\"b"));
+  object.appendAttribute("u", Any::createUndefined());
+  object.appendAttribute("e", nullptr);
+  EXPECT_EQ(text(object.toString(nullptr)),
+            "{ \"f\" : 2.5, \"n\" : -9223372036854775808, \"i\" : -2147483648, \"s\" : \"a\\\"b\", "
+            "\"u\" : undefined, \"e\" : null }");
 }
 
 TEST(Any, EscapeJSONStringByCodePoint) {

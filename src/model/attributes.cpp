@@ -363,13 +363,11 @@ char* Attributes::toString(Parser* parser) {
   ContainerText text(parser, '{', '}');
   for (AttrList* e = list_; e; e = e->next) {
     Any* value = e->getValue();
-    char* valueText = value ? value->toItemText(parser) : nullptr;
     StringBuilder& out = text.beginItem();
     out.append('"');
     out.append(e->name);
     out.append("\" : ", 4);
-    out.append(valueText ? valueText : "null");
-    free(valueText);
+    appendItemText(out, value, parser);
     if (!value) continue;
     // A subtype travels with the value as a pseudo-entry, so that a reader of
     // the text (a Java caller, a script) can restore it; a plain string has

@@ -9,7 +9,16 @@
 
 #include "model/string_builder.h"
 
+class Any;
 class Parser;
+
+// Appends the text of `value` as an item of a container (Any::toItemText;
+// "null" for a null value or a null text) without making a text of its own
+// for the common kinds.
+void appendItemText(StringBuilder& out, Any* value, Parser* parser);
+// Appends `text` (not null) as a JSON string literal, as escapeJSONText
+// gives it.
+void appendEscapedJSON(StringBuilder& out, const char* text);
 
 class ContainerText {
  public:

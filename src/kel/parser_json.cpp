@@ -25,6 +25,7 @@
 #include "kel/parser.h"
 #include "model/any.h"
 #include "model/any_array.h"
+#include "model/any_batch.h"
 #include "model/attributes.h"
 #include "model/obj_ref.h"
 
@@ -152,7 +153,7 @@ class Parser::JsonReader {
     const char* open = p_;
     if (depth > kMaxNesting) return fail(kNestingMessage, open);
     auto* map = new Attributes();
-    std::unique_ptr<Any> holder(new Any(new ObjRef(map)));
+    std::unique_ptr<Any> holder(batch_.make(new ObjRef(map)));
     {
       Location at = locationAt(open);
       map->setLocation(&at);
@@ -248,7 +249,7 @@ class Parser::JsonReader {
   Any* array(int depth) {
     if (depth > kMaxNesting) return fail(kNestingMessage, p_);
     auto* list = new AnyArray(0);
-    std::unique_ptr<Any> holder(new Any(new ObjRef(list)));
+    std::unique_ptr<Any> holder(batch_.make(new ObjRef(list)));
     p_++;  // [
     if (!skipSpace()) return nullptr;
     if (peek() == ']') {
@@ -286,8 +287,11 @@ class Parser::JsonReader {
       case '\'': {
         if (!readString(&scratch_)) return nullptr;
         char* text = static_cast<char*>(std::malloc(scratch_.size() + 1));
+        if (text == nullptr) std::abort();
         std::memcpy(text, scratch_.data(), scratch_.size() + 1);
-        return Any::buildFromString(text);
+        Any* string = batch_.make();
+        string->adoptString(text);
+        return string;
       }
       case '-': {
         p_++;
@@ -299,10 +303,10 @@ class Parser::JsonReader {
       default: break;
     }
     if (isDigit(c) || (c == '.' && isDigit(peek(1)))) return number(false);
-    if (matchWord("true")) return new Any(true);
-    if (matchWord("false")) return new Any(false);
-    if (matchWord("null")) return new Any();
-    if (matchWord("NaN")) return new Any(std::numeric_limits<double>::quiet_NaN());
+    if (matchWord("true")) return batch_.make(true);
+    if (matchWord("false")) return batch_.make(false);
+    if (matchWord("null")) return batch_.make();
+    if (matchWord("NaN")) return batch_.make(std::numeric_limits<double>::quiet_NaN());
     if (c < 0) return fail("Value expected in JSON text", p_);
     if (c >= 0x80 || (c < ' ' && !isSpace(c)) || c == 0x7F) {
       char message[64];
@@ -313,7 +317,7 @@ class Parser::JsonReader {
   }
 
   Any* negativeNaN() {
-    auto* value = new Any(std::numeric_limits<double>::quiet_NaN());
+    Any* value = batch_.make(std::numeric_limits<double>::quiet_NaN());
     value->setSign(-1);
     return value;
   }
@@ -372,7 +376,7 @@ class Parser::JsonReader {
       const uint64_t limit = static_cast<uint64_t>(std::numeric_limits<long long>::max()) + (negative ? 1 : 0);
       if (!overflow && v <= limit) {
         long long n = negative ? static_cast<long long>(0 - v) : static_cast<long long>(v);
-        return new Any(n);
+        return batch_.make(n);
       }
     }
     double d = 0;
@@ -396,8 +400,8 @@ class Parser::JsonReader {
       return fail("Illegal character in a number", result.ptr);
     }
     if (negative) d = -d;
-    if (isFloat) return new Any(static_cast<float>(d));
-    return new Any(d);
+    if (isFloat) return batch_.make(static_cast<float>(d));
+    return batch_.make(d);
   }
 
   // 0x followed by hexadecimal digits: 32 bits (the bits that fit), or 64
@@ -418,10 +422,10 @@ class Parser::JsonReader {
     if (isWordPart(peek()) || peek() == '.') return fail("Illegal character in a number", p_);
     if (isLong) {
       auto n = static_cast<long long>(v);
-      return new Any(negative ? static_cast<long long>(0 - static_cast<uint64_t>(n)) : n);
+      return batch_.make(negative ? static_cast<long long>(0 - static_cast<uint64_t>(n)) : n);
     }
     auto n = static_cast<int>(static_cast<uint32_t>(v));
-    return new Any(negative ? static_cast<int>(0u - static_cast<uint32_t>(n)) : n);
+    return batch_.make(negative ? static_cast<int>(0u - static_cast<uint32_t>(n)) : n);
   }
 
   // ---- strings
@@ -566,6 +570,9 @@ class Parser::JsonReader {
   int markLine_;
   int markColumn_;
   std::string scratch_;
+  // Every value of the document is made here: a document of many small
+  // values takes a few blocks instead of a heap allocation per value.
+  AnyBatch batch_;
   // The members and elements of the containers being read, innermost last,
   // and the names of those members. What is left here when reading stops
   // at an error is released with the reader.

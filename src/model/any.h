@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 
 #include "foundation/diagnostics.h"
 #include "model/translatable.h"
@@ -69,6 +70,16 @@ class Any : public Translatable {
   // Inline: a scalar (the interpreter's temporaries) releases nothing.
   ~Any() override {
     if (holdsResource()) releaseHeld();
+  }
+  // Deletion: an Any made by an AnyBatch (any_batch.h) gives its place back
+  // to the batch's block; any other goes back to the heap.
+  static void operator delete(Any* any, std::destroying_delete_t) {
+    if (any->placed_) {
+      destroyPlaced(any);
+      return;
+    }
+    any->~Any();
+    ::operator delete(any);
   }
 
   // New ANY_STRING of subtype 1 adopting `text` (malloc'd, may be null).
@@ -236,6 +247,8 @@ class Any : public Translatable {
   int getObjectID() const override { return OBJ_ANY_ID; }
 
  private:
+  friend class AnyBatch;
+  static void destroyPlaced(Any* any);
   void setTypeWord(int type, int subtype);
   // Whether clear() has something to release: opaque bytes, a text, a
   // reference or an object held directly (codes 7 to 9, 12 and above).
@@ -257,6 +270,9 @@ class Any : public Translatable {
   // id is the type code. Mutable: decoding on first use is not a change of
   // value.
   mutable bool opaque_ = false;
+  // Made by an AnyBatch: the storage belongs to one of its blocks. Never
+  // copied: a copy is an ordinary heap value.
+  bool placed_ = false;
   mutable size_t opaqueLength_ = 0;
   union Value {
     bool b;

@@ -266,7 +266,9 @@ TEST(Attributes, EntriesOfEveryNameLengthInSharedBlocks) {
       added.insert(added.begin(), added.back());
       added.pop_back();
     }
-    if (i == 20) EXPECT_EQ(a.getAttribute("b")->getInt32(), 1);  // builds the index
+    if (i == 20) {
+      EXPECT_EQ(a.getAttribute("b")->getInt32(), 1);  // builds the index
+    }
   }
   a.appendAttribute(nullptr, new Any(99));
   added.push_back("");

@@ -152,20 +152,16 @@ class Parser::JsonReader {
   Any* object(int depth) {
     const char* open = p_;
     if (depth > kMaxNesting) return fail(kNestingMessage, open);
-    auto* map = new Attributes();
-    std::unique_ptr<Any> holder(batch_.make(new ObjRef(map)));
-    {
-      Location at = locationAt(open);
-      map->setLocation(&at);
-    }
+    // Located now: positions are counted in one pass, in order.
+    Location at = locationAt(open);
     p_++;  // {
     if (!skipSpace()) return nullptr;
-    if (peek() == '}') {
-      p_++;
-      return holder.release();
-    }
     const size_t base = members_.size();
     const size_t namesBase = names_.size();
+    if (peek() == '}') {
+      p_++;
+      return buildObject(at, base);
+    }
     for (;;) {
       if (peek() != '"' && peek() != '\'') return fail("Member name as quoted string expected in object", p_);
       if (!readString(&scratch_)) return nullptr;
@@ -184,18 +180,18 @@ class Parser::JsonReader {
         if (!skipSpace()) return nullptr;
       } else if (peek() == '}') {
         p_++;
-        buildObject(map, base);
+        Any* result = buildObject(at, base);
         names_.resize(namesBase);
-        return holder.release();
+        return result;
       } else {
         return fail("Expected '}' to end object. Were there too many commas?", p_);
       }
     }
   }
 
-  // Moves the members from `base` on into `map` in document order. A
-  // repeated name keeps the last value in the first one's place.
-  void buildObject(Attributes* map, size_t base) {
+  // The object of the members from `base` on, in document order. A repeated
+  // name keeps the last value in the first one's place.
+  Any* buildObject(const Location& at, size_t base) {
     const size_t n = members_.size() - base;
     Member* m = members_.data() + base;
     auto nameOf = [this](const Member& member) {
@@ -239,24 +235,25 @@ class Parser::JsonReader {
       nameBytes += m[i].nameLength;
       kept++;
     }
-    map->reserve(kept, nameBytes);
+    Attributes* map = Attributes::create(batch_, kept, nameBytes);
+    Any* holder = batch_.make(new ObjRef(map));
+    map->setLocation(&at);
     for (size_t i = 0; i < n; i++) {
       if (m[i].value != nullptr) map->appendAttribute(names_.data() + m[i].nameAt, m[i].value, 0);
     }
     members_.resize(base);
+    return holder;
   }
 
   Any* array(int depth) {
     if (depth > kMaxNesting) return fail(kNestingMessage, p_);
-    auto* list = new AnyArray(0);
-    std::unique_ptr<Any> holder(batch_.make(new ObjRef(list)));
     p_++;  // [
     if (!skipSpace()) return nullptr;
+    const size_t base = elements_.size();
     if (peek() == ']') {
       p_++;
-      return holder.release();
+      return buildArray(base);
     }
-    const size_t base = elements_.size();
     for (;;) {
       Any* value = this->value(depth);
       if (value == nullptr) return nullptr;
@@ -267,14 +264,20 @@ class Parser::JsonReader {
         if (!skipSpace()) return nullptr;
       } else if (peek() == ']') {
         p_++;
-        list->reserve(static_cast<int>(elements_.size() - base));
-        for (size_t i = base; i < elements_.size(); i++) list->append(elements_[i]);
-        elements_.resize(base);
-        return holder.release();
+        return buildArray(base);
       } else {
         return fail("Expected ']' to end array. Were there too many or too few commas?", p_);
       }
     }
+  }
+
+  // The array of the elements from `base` on.
+  Any* buildArray(size_t base) {
+    AnyArray* list = AnyArray::create(batch_, static_cast<int>(elements_.size() - base));
+    Any* holder = batch_.make(new ObjRef(list));
+    for (size_t i = base; i < elements_.size(); i++) list->append(elements_[i]);
+    elements_.resize(base);
+    return holder;
   }
 
   // One value at p_ (space already skipped).
@@ -286,12 +289,7 @@ class Parser::JsonReader {
       case '"':
       case '\'': {
         if (!readString(&scratch_)) return nullptr;
-        char* text = static_cast<char*>(std::malloc(scratch_.size() + 1));
-        if (text == nullptr) std::abort();
-        std::memcpy(text, scratch_.data(), scratch_.size() + 1);
-        Any* string = batch_.make();
-        string->adoptString(text);
-        return string;
+        return batch_.makeString(scratch_.data(), scratch_.size());
       }
       case '-': {
         p_++;

@@ -116,13 +116,18 @@ void Any::releaseHeld() {
   if (opaque_) {
     free(v_.opaque);
   } else if (holdsText(code)) {
-    free(v_.s);
+    if (textPlaced_) {
+      if (v_.s) releasePlacedText(v_.s);
+    } else {
+      free(v_.s);
+    }
   } else if (code == ANY_REF) {
     delete v_.ref;
   } else if (holdsObject(code)) {
     delete v_.obj;
   }
   opaque_ = false;
+  textPlaced_ = false;
   opaqueLength_ = 0;
   v_.i64 = 0;
   type_ = ANY_NULL;
@@ -132,6 +137,7 @@ void Any::setString(const char* text) { adoptString(modeltext::dup(text)); }
 
 void Any::adoptString(char* text) {
   clear();
+  textPlaced_ = false;
   type_ = (ANY_SUBTYPE_PLAIN_STRING << 16) | ANY_STRING;
   v_.s = text;
 }
@@ -174,6 +180,8 @@ void Any::takeFrom(Any& other) {
     // Pointers move; the source keeps its type code with a null pointer.
     v_ = other.v_;
     other.v_.i64 = 0;
+    textPlaced_ = other.textPlaced_;
+    other.textPlaced_ = false;
   } else {
     v_ = other.v_;
   }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "model/any.h"
+#include "model/any_batch.h"
 #include "model/container_text.h"
 
 AnyArray::AnyArray(int n) {
@@ -22,9 +23,42 @@ AnyArray::AnyArray(const AnyArray& other) : Translatable() {
 
 AnyArray::~AnyArray() { clear(); }
 
+AnyArray* AnyArray::create(AnyBatch& batch, int n) {
+  if (n < 0) n = 0;
+  constexpr size_t kObject = (sizeof(AnyArray) + alignof(Any*) - 1) & ~(alignof(Any*) - 1);
+  void* piece = batch.allocate(kObject + sizeof(Any*) * (size_t)n);
+  if (!piece) {
+    auto* array = new AnyArray(0);
+    array->reserve(n);
+    return array;
+  }
+  auto* array = new (piece) AnyArray(0);
+  array->placed_ = true;
+  if (n > 0) {
+    array->elements_ = reinterpret_cast<Any**>(static_cast<char*>(piece) + kObject);
+    array->capacity_ = n;
+    array->elementsPlaced_ = true;
+  }
+  return array;
+}
+
+void AnyArray::destroyPlaced(AnyArray* array) {
+  array->~AnyArray();
+  AnyBatch::release(array);
+}
+
 void AnyArray::resizeStorage(int n) {
   if (n <= capacity_) return;
-  Any** bigger = static_cast<Any**>(realloc(elements_, sizeof(Any*) * (size_t)n));
+  Any** bigger;
+  if (elementsPlaced_) {
+    // The first storage shares the array's piece: the elements move to the
+    // heap.
+    bigger = static_cast<Any**>(malloc(sizeof(Any*) * (size_t)n));
+    if (bigger && count_ > 0) memcpy(bigger, elements_, sizeof(Any*) * (size_t)count_);
+    elementsPlaced_ = false;
+  } else {
+    bigger = static_cast<Any**>(realloc(elements_, sizeof(Any*) * (size_t)n));
+  }
   if (!bigger) abort();
   elements_ = bigger;
   capacity_ = n;
@@ -59,7 +93,8 @@ Any* AnyArray::take(int i) {
 
 void AnyArray::clear() {
   for (int i = 0; i < count_; i++) delete elements_[i];
-  free(elements_);
+  if (!elementsPlaced_) free(elements_);
+  elementsPlaced_ = false;
   elements_ = nullptr;
   count_ = capacity_ = 0;
 }

@@ -2,7 +2,11 @@
 // owned Any*, a slot may be empty. Not synchronised: one thread at a time.
 #pragma once
 
+#include <new>
+
 #include "model/translatable.h"
+
+class AnyBatch;
 
 class AnyArray : public Translatable {
  public:
@@ -12,6 +16,19 @@ class AnyArray : public Translatable {
   AnyArray(const AnyArray& other);
   AnyArray& operator=(const AnyArray&) = delete;
   ~AnyArray() override;
+  // A new empty array made in `batch` (any_batch.h) with room for `n`
+  // elements in the same piece; a larger one comes from the heap. Delete it
+  // like any other.
+  [[nodiscard]] static AnyArray* create(AnyBatch& batch, int n);
+  // Deletion: an array made in a batch gives its piece back.
+  static void operator delete(AnyArray* array, std::destroying_delete_t) {
+    if (array->placed_) {
+      destroyPlaced(array);
+      return;
+    }
+    array->~AnyArray();
+    ::operator delete(array);
+  }
 
   [[nodiscard]] int size() const { return count_; }
   // The element in slot `i` (not a copy), or null when empty or out of range.
@@ -48,8 +65,13 @@ class AnyArray : public Translatable {
  private:
   // Grows the storage to exactly `n` slots (never shrinks).
   void resizeStorage(int n);
+  static void destroyPlaced(AnyArray* array);
 
   int count_ = 0;
   int capacity_ = 0;
   Any** elements_ = nullptr;
+  // Made by create() in a batch's piece; the first storage shares the piece
+  // (never freed or reallocated on its own).
+  bool placed_ = false;
+  bool elementsPlaced_ = false;
 };

@@ -2,20 +2,25 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
-// Each slot is the owning block's address followed by the Any, so that the
-// Any finds its block when it is deleted.
-struct alignas(16) AnyBatch::Block {
-  // Anys of the block not yet deleted, plus one while the batch fills it.
+// Each piece is preceded by the address of its block, so that it finds the
+// block when it is released.
+struct AnyBatch::Block {
+  // Counts down from kUnset as pieces are released; when the batch moves on
+  // it takes off kUnset less the pieces it made, so that the count reaches 0
+  // with the release of the last piece, whichever comes last.
   std::atomic<long> live;
 };
 
 namespace {
-constexpr size_t kSlotSize = (sizeof(void*) + sizeof(Any) + alignof(Any) - 1) & ~(alignof(Any) - 1);
+constexpr long kUnset = 1L << 40;
+constexpr size_t kHeader = sizeof(void*);
 // Blocks start small (a small document should not hold on to a large block)
-// and double up to this many slots.
-constexpr size_t kFirstSlots = 8;
-constexpr size_t kMaxSlots = 256;
+// and double up to this size.
+constexpr size_t kFirstBlock = 512;
+constexpr size_t kMaxBlock = 16384;
+static_assert(sizeof(AnyBatch) > 0 && alignof(Any) <= kHeader);
 }  // namespace
 
 AnyBatch::~AnyBatch() { retire(); }
@@ -31,32 +36,51 @@ void AnyBatch::drop(Block* block, long count) {
 
 void AnyBatch::retire() {
   if (!block_) return;
-  // The slots never handed out and the batch's own hold.
-  drop(block_, (long)(capacity_ - used_) + 1);
+  drop(block_, kUnset - pieces_);
   block_ = nullptr;
 }
 
-void* AnyBatch::nextSlot() {
-  if (!block_ || used_ == capacity_) {
-    size_t capacity = block_ ? std::min(capacity_ * 2, kMaxSlots) : kFirstSlots;
+void* AnyBatch::allocate(size_t n) {
+  if (n > kMaxPiece) return nullptr;
+  size_t need = kHeader + ((n + kHeader - 1) & ~(kHeader - 1));
+  if (!block_ || capacity_ - used_ < need) {
+    size_t capacity = block_ ? std::min(capacity_ * 2, kMaxBlock) : kFirstBlock;
+    capacity = std::max(capacity, need);
     retire();
-    void* memory = malloc(sizeof(Block) + capacity * kSlotSize);
+    void* memory = malloc(sizeof(Block) + capacity);
     if (!memory) abort();
-    // Counted in advance for every slot, so that making an Any costs no
-    // atomic operation; retire() gives back the slots not used.
-    block_ = new (memory) Block{{(long)capacity + 1}};
+    block_ = new (memory) Block{{kUnset}};
     capacity_ = capacity;
     used_ = 0;
+    pieces_ = 0;
   }
-  char* slot = reinterpret_cast<char*>(block_ + 1) + used_++ * kSlotSize;
-  *reinterpret_cast<Block**>(slot) = block_;
-  return slot + sizeof(void*);
+  char* at = reinterpret_cast<char*>(block_ + 1) + used_;
+  used_ += need;
+  pieces_++;
+  *reinterpret_cast<Block**>(at) = block_;
+  return at + kHeader;
 }
 
-void AnyBatch::destroy(Any* any) {
-  Block* block = *reinterpret_cast<Block**>(reinterpret_cast<char*>(any) - sizeof(void*));
+void AnyBatch::release(void* piece) { drop(*reinterpret_cast<Block**>(static_cast<char*>(piece) - kHeader), 1); }
+
+Any* AnyBatch::makeString(const char* text, size_t n) {
+  Any* any = make();
+  auto* copy = static_cast<char*>(allocate(n + 1));
+  bool placed = copy != nullptr;
+  if (!placed) {
+    copy = static_cast<char*>(malloc(n + 1));
+    if (!copy) abort();
+  }
+  memcpy(copy, text, n);
+  copy[n] = '\0';
+  any->adoptString(copy);
+  any->textPlaced_ = placed;
+  return any;
+}
+
+void Any::destroyPlaced(Any* any) {
   any->~Any();
-  drop(block, 1);
+  AnyBatch::release(any);
 }
 
-void Any::destroyPlaced(Any* any) { AnyBatch::destroy(any); }
+void Any::releasePlacedText(char* text) { AnyBatch::release(text); }

@@ -97,3 +97,59 @@ TEST(AnyBatch, ContainersOwnMadeValues) {
 }
 
 }  // namespace
+
+namespace {
+
+// Texts made in a batch move between values like heap texts; sets and arrays
+// made in a batch grow past the room they were made with.
+TEST(AnyBatch, PlacedTextsSetsAndArraysGrowAndMove) {
+  std::unique_ptr<Any> taker(new Any());
+  std::unique_ptr<Attributes> set;
+  std::unique_ptr<AnyArray> array;
+  {
+    AnyBatch batch;
+    std::unique_ptr<Any> made(batch.makeString("abc\xC3\xA9", 5));
+    EXPECT_STREQ(made->getString(), "abc\xC3\xA9");
+    EXPECT_EQ(made->getSubtype(), ANY_SUBTYPE_PLAIN_STRING);
+    taker->takeFrom(*made);  // the placed text moves to a heap value
+    EXPECT_EQ(made->getString(), nullptr);
+    made->setString("own");  // and the batch value takes a heap text
+    std::string big(5000, 'b');  // too large for a block: from the heap
+    std::unique_ptr<Any> large(batch.makeString(big.data(), big.size()));
+    EXPECT_EQ(large->getString(), big);
+
+    set.reset(Attributes::create(batch, 2, 2));
+    set->appendAttribute("a", batch.make(1));
+    set->appendAttribute("b", batch.make(2));
+    for (int i = 0; i < 30; i++) set->addAttribute(("n" + std::to_string(i)).c_str(), batch.make(i));
+    array.reset(AnyArray::create(batch, 2));
+    array->append(batch.make(1));
+    array->append(batch.makeString("x", 1));
+    for (int i = 0; i < 20; i++) array->append(batch.make(i));
+    std::unique_ptr<AnyArray> huge(AnyArray::create(batch, 100000));  // from the heap
+    huge->append(batch.make());
+    EXPECT_EQ(huge->size(), 1);
+  }
+  EXPECT_STREQ(taker->getString(), "abc\xC3\xA9");
+  EXPECT_EQ(set->size(), 32);
+  EXPECT_EQ(set->getAttribute("b")->getInt32(), 2);
+  EXPECT_EQ(set->getAttribute("n29")->getInt32(), 29);
+  Attributes copy(*set);
+  EXPECT_TRUE(copy == *set);
+  EXPECT_EQ(array->size(), 22);
+  EXPECT_STREQ(array->get(1)->getString(), "x");
+  AnyArray arrayCopy(*array);
+  EXPECT_TRUE(arrayCopy == *array);
+  array->clear();
+  array->append(new Any(5));
+  EXPECT_EQ(array->get(0)->getInt32(), 5);
+  std::unique_ptr<Attributes> empty;
+  {
+    AnyBatch batch;
+    empty.reset(Attributes::create(batch, 0, 0));
+  }
+  empty->setAttribute("late", 1);
+  EXPECT_EQ(empty->getAttribute("late")->getInt32(), 1);
+}
+
+}  // namespace

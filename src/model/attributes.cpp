@@ -6,11 +6,11 @@
 #include <new>
 #include <string_view>
 #include <unordered_map>
-#include <vector>
 
 #include "foundation/log.h"
 #include "foundation/url_encode.h"
 #include "model/any.h"
+#include "model/any_batch.h"
 #include "model/container_text.h"
 #include "model/string_builder.h"
 #include "model/text_util.h"
@@ -31,10 +31,13 @@ struct Attributes::Index {
 
 // A block of entries, each followed by its name. Blocks are only freed with
 // the set.
-struct alignas(16) Attributes::Block {
+struct Attributes::Block {
   Block* next;
   size_t used;
   size_t capacity;
+  // False for the block that shares the piece of a set made in a batch: it
+  // goes back with the set.
+  bool ownMemory;
   char* data() { return reinterpret_cast<char*>(this + 1); }
 };
 
@@ -114,26 +117,50 @@ Attributes::Attributes(const Attributes& other) : Translatable() {
 }
 
 Attributes::~Attributes() {
-  // Every owned value is released under one hold of the count lock.
-  std::vector<Translatable*> owned;
-  owned.reserve((size_t)count_);
-  for (AttrList* e = list_; e; e = e->next) {
-    if (e->freeValue && e->target) owned.push_back(e->target);
-    e->clearUncounted();
-  }
-  releaseTargets(owned.data(), (int)owned.size());
+  // One pass: each entry lets go of its value (deleting it when this was the
+  // last count) and is destroyed in place.
   AttrList* e = list_;
   while (e) {
     AttrList* next = e->next;
-    // Every entry of a set lives in one of its blocks.
+    Translatable* value = e->freeValue ? e->target : nullptr;
+    e->clearUncounted();
     e->~AttrList();
+    if (value && value->refCount.fetch_sub(1, std::memory_order_acq_rel) == 1) delete value;
     e = next;
   }
   while (blocks_) {
     Block* next = blocks_->next;
-    free(blocks_);
+    if (blocks_->ownMemory) free(blocks_);
     blocks_ = next;
   }
+}
+
+Attributes* Attributes::create(AnyBatch& batch, int entries, size_t nameBytes) {
+  // The object, then its first block of entries.
+  constexpr size_t kObject = (sizeof(Attributes) + alignof(Block) - 1) & ~(alignof(Block) - 1);
+  size_t room = entries > 0 ? (size_t)entries * (placedSize(0) + alignof(AttrList)) + nameBytes : 0;
+  void* piece = batch.allocate(kObject + sizeof(Block) + room);
+  if (!piece) {
+    auto* set = new Attributes();
+    set->reserve(entries, nameBytes);
+    return set;
+  }
+  auto* set = new (piece) Attributes();
+  set->placed_ = true;
+  if (room > 0) {
+    auto* block = reinterpret_cast<Block*>(static_cast<char*>(piece) + kObject);
+    block->next = nullptr;
+    block->used = 0;
+    block->capacity = room;
+    block->ownMemory = false;
+    set->blocks_ = block;
+  }
+  return set;
+}
+
+void Attributes::destroyPlaced(Attributes* set) {
+  set->~Attributes();
+  AnyBatch::release(set);
 }
 
 void Attributes::addBlock(size_t capacity) {
@@ -142,6 +169,7 @@ void Attributes::addBlock(size_t capacity) {
   block->next = blocks_;
   block->used = 0;
   block->capacity = capacity;
+  block->ownMemory = true;
   blocks_ = block;
 }
 

@@ -9,16 +9,20 @@
 // values' reference counts are shared atomically).
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <new>
 
 #include "model/obj_ref.h"
 #include "model/translatable.h"
+
+class AnyBatch;
 
 class Attributes : public Translatable {
  public:
   // One entry. The entry's ObjRef target is its value (an Any); an owning
   // entry counts the value, a non-owning one (setAttributeDontFree) does not.
-  class AttrList : public ObjRef, public Translatable {
+  class AttrList final : public ObjRef, public Translatable {
    public:
     AttrList(const char* name, Any* value, int displayHint, bool freeValue);
     ~AttrList() override;
@@ -56,6 +60,19 @@ class Attributes : public Translatable {
   Attributes& operator=(const Attributes&) = delete;
   // Frees the names, releases every owned value, deletes the location.
   ~Attributes() override;
+  // A new empty set made in `batch` (any_batch.h) with room for `entries`
+  // entries whose names total `nameBytes` bytes, in the same piece; a set
+  // too large for a piece comes from the heap. Delete it like any other.
+  [[nodiscard]] static Attributes* create(AnyBatch& batch, int entries, size_t nameBytes);
+  // Deletion: a set made in a batch gives its piece back.
+  static void operator delete(Attributes* set, std::destroying_delete_t) {
+    if (set->placed_) {
+      destroyPlaced(set);
+      return;
+    }
+    set->~Attributes();
+    ::operator delete(set);
+  }
 
   // New entry at the head adopting `value` (may be null); no duplicate check.
   void addAttribute(const char* name, Any* value, int displayHint = 0);
@@ -130,6 +147,7 @@ class Attributes : public Translatable {
  private:
   struct Index;
   struct Block;
+  static void destroyPlaced(Attributes* set);
   AttrList* find(const char* name) const;
   // Builds the index when the set is large enough to need one.
   void buildIndex() const;
@@ -148,4 +166,6 @@ class Attributes : public Translatable {
   // The newest block first; the entries of every block are destroyed by the
   // destructor before the blocks are freed.
   Block* blocks_ = nullptr;
+  // Made by create() in a batch's piece.
+  bool placed_ = false;
 };

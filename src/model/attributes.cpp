@@ -6,6 +6,7 @@
 #include <new>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "foundation/log.h"
 #include "foundation/url_encode.h"
@@ -117,15 +118,21 @@ Attributes::Attributes(const Attributes& other) : Translatable() {
 }
 
 Attributes::~Attributes() {
-  // One pass: each entry lets go of its value (deleting it when this was the
-  // last count) and is destroyed in place.
+  // Every count first, then the values that died: freeing them in one run
+  // leaves the heap in a better state for the next reader than interleaving
+  // them with the entries (measured with bench_kel_json).
+  std::vector<Translatable*> owned;
+  owned.reserve((size_t)count_);
+  for (AttrList* e = list_; e; e = e->next) {
+    if (e->freeValue && e->target) owned.push_back(e->target);
+    e->clearUncounted();
+  }
+  releaseTargets(owned.data(), (int)owned.size());
   AttrList* e = list_;
   while (e) {
     AttrList* next = e->next;
-    Translatable* value = e->freeValue ? e->target : nullptr;
-    e->clearUncounted();
+    // Every entry of a set lives in one of its blocks.
     e->~AttrList();
-    if (value && value->refCount.fetch_sub(1, std::memory_order_acq_rel) == 1) delete value;
     e = next;
   }
   while (blocks_) {

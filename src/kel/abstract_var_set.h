@@ -5,6 +5,8 @@
 // Not synchronised: a set is used by one execution at a time.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "kel/location.h"
@@ -25,8 +27,21 @@ class AbstractVarSet : public Translatable {
   // (lookups take the VarSet's direct path without a dynamic_cast).
   // Defined in var_set.h.
   [[nodiscard]] inline VarSet* asVarSet();
-  void setParent(AbstractVarSet* parent) { parent_.set(parent); }
+  void setParent(AbstractVarSet* parent) {
+    parent_.set(parent);
+    noteShapeChange();
+  }
   [[nodiscard]] int scopeKind() const { return scopeKind_; }
+
+  // The shape epoch: a process-wide count that changes whenever the answer
+  // to "which variable does this name reach from this scope" might change
+  // anywhere (a variable set made, destroyed or re-parented, an entry added
+  // or removed or turned between value and sub-set, a this-map or the
+  // read-only flag changed, the prototype registry changed). A syntax-tree
+  // node may cache where a name led from a scope while the epoch stays the
+  // same. Assigning a new value to an existing variable leaves it alone.
+  [[nodiscard]] static uint64_t shapeEpoch() { return shapeEpoch_.load(std::memory_order_relaxed); }
+  static void noteShapeChange() { shapeEpoch_.fetch_add(1, std::memory_order_relaxed); }
   void setScopeKind(int kind) { scopeKind_ = kind; }
 
   // The call location and function name of the set made for a function
@@ -72,6 +87,7 @@ class AbstractVarSet : public Translatable {
 
  protected:
   bool isVarSet_ = false;
+  static std::atomic<uint64_t> shapeEpoch_;
 
  private:
   ObjRef parent_;

@@ -147,16 +147,17 @@ void Parser::addTraceback(Error& error, const Location& location) const {
 
 AbstractVarSet* Parser::rootScope() const { return static_cast<AbstractVarSet*>(rootScope_.getTarget()); }
 
-AbstractVarSet* Parser::getCurrentScope() const {
-  return static_cast<AbstractVarSet*>(currentScope_.getTarget());
-}
 
 void Parser::setScopes(AbstractVarSet* scope) {
   rootScope_.set(scope);
   currentScope_.set(scope);
+  current_ = scope;
 }
 
-void Parser::setCurrentScope(AbstractVarSet* scope) { currentScope_.set(scope); }
+void Parser::setCurrentScope(AbstractVarSet* scope) {
+  currentScope_.set(scope);
+  current_ = scope;
+}
 
 std::unique_ptr<Any> Parser::getReturnValue() { return std::move(returnValue_); }
 

@@ -132,7 +132,7 @@ class Parser {
   [[nodiscard]] const Principal* principal() const { return principal_; }
   void setPrincipal(const Principal* principal) { principal_ = principal; }
   [[nodiscard]] AbstractVarSet* rootScope() const;
-  [[nodiscard]] AbstractVarSet* getCurrentScope() const;
+  [[nodiscard]] AbstractVarSet* getCurrentScope() const { return current_; }
   // Makes `scope` both root and current scope (null drops both).
   void setScopes(AbstractVarSet* scope);
   void setCurrentScope(AbstractVarSet* scope);
@@ -244,6 +244,11 @@ class Parser {
     // sanitizer moves locals elsewhere.
     return static_cast<const char*>(__builtin_frame_address(0)) > stackLimit_ || stackExhausted(node);
   }
+  // The same test without storing an error (for the fast forms, which
+  // leave the report to the ordinary evaluation).
+  [[nodiscard]] bool hasStackRoom() const {
+    return static_cast<const char*>(__builtin_frame_address(0)) > stackLimit_;
+  }
   // Sets the stack bound of the running thread (done by each execution).
   void prepareStackLimit();
 
@@ -340,6 +345,7 @@ class Parser {
   const Principal* principal_ = nullptr;
   ObjRef rootScope_;
   ObjRef currentScope_;
+  AbstractVarSet* current_ = nullptr;  // currentScope_'s target
   Lex lex_;
   Token tokens_[3];
   Token* cur_ = &tokens_[0];

@@ -103,6 +103,7 @@ void Parser::push(int kind) {
   scope->setScopeKind(kind);
   scope->setParent(getCurrentScope());
   currentScope_.set(scope);
+  current_ = scope;
   if (debugLevel_ <= 1) printf(1, "Parser: pushing varset, scope = %d\n", kind);
 }
 
@@ -110,7 +111,9 @@ void Parser::pop() {
   AbstractVarSet* current = getCurrentScope();
   if (current == nullptr || current == rootScope()) return;
   if (debugLevel_ <= 1) printf(1, "Parser: popping varset\n");
-  currentScope_.set(current->parent());
+  AbstractVarSet* parent = current->parent();
+  currentScope_.set(parent);
+  current_ = parent;
 }
 
 void Parser::popAll() {

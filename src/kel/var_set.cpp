@@ -86,6 +86,8 @@ void kelCopyValue(Any& out, const Any& source) { copyValue(out, source); }
 
 // ---- AbstractVarSet defaults and the object protocol
 
+std::atomic<uint64_t> AbstractVarSet::shapeEpoch_{1};
+
 int AbstractVarSet::readVariable(const char* name, Any& out) {
   if (Any* value = get(name)) {
     copyValue(out, *value);
@@ -125,9 +127,14 @@ int AbstractVarSet::callMemberFn(Parser* parser, Any** result, Translatable* sel
 
 // ---- VarSet
 
-VarSet::VarSet() { isVarSet_ = true; }
+VarSet::VarSet() {
+  isVarSet_ = true;
+  // A new set may take the address of one that a cache remembers.
+  noteShapeChange();
+}
 
 VarSet::~VarSet() {
+  noteShapeChange();
   // Iteratively: a long list must not recurse.
   Entry* e = entries_;
   while (e != nullptr) {
@@ -154,6 +161,7 @@ VarSet::Entry* VarSet::findOrAdd(const char* name) {
   Entry* e = Entry::make(name);
   e->next = entries_;
   entries_ = e;
+  noteShapeChange();
   return e;
 }
 
@@ -179,6 +187,7 @@ bool VarSet::set(const char* name, AbstractVarSet* subSet) {
     if (Entry* e = find(name)) {
       e->dropValue();
       e->subSet.set(subSet);
+      noteShapeChange();
       return true;
     }
   }
@@ -191,6 +200,7 @@ bool VarSet::define(const char* name, AbstractVarSet* subSet) {
   Entry* e = findOrAdd(name);
   e->dropValue();
   e->subSet.set(subSet);
+  noteShapeChange();
   return true;
 }
 
@@ -223,9 +233,12 @@ bool VarSet::assignValue(const char* name, Any& value) {
   for (VarSet* s = this; s != nullptr;) {
     if (!s->readOnly_) {
       if (Entry* e = s->find(name)) {
-        e->subSet.set(nullptr);
+        if (!e->hasValue) {
+          e->subSet.set(nullptr);
+          e->hasValue = true;
+          noteShapeChange();
+        }
         e->value.takeFrom(value);
-        e->hasValue = true;
         value.clear();
         return true;
       }
@@ -236,6 +249,19 @@ bool VarSet::assignValue(const char* name, Any& value) {
     if (s == nullptr) return p->assignValue(name, value);
   }
   return false;
+}
+
+Any* VarSet::resolveSlot(const char* name) {
+  if (name == nullptr) return nullptr;
+  for (VarSet* s = this; s != nullptr;) {
+    // A this-map may gain the name without the epoch changing.
+    if (s->this_.getTarget() != nullptr) return nullptr;
+    if (Entry* e = s->find(name)) return !s->readOnly_ && e->hasValue ? &e->value : nullptr;
+    AbstractVarSet* p = s->parent();
+    if (p == nullptr) return nullptr;
+    s = p->asVarSet();
+  }
+  return nullptr;
 }
 
 Any* VarSet::findWritable(const char* name) {
@@ -259,9 +285,12 @@ bool VarSet::define(const char* name, Any* value) {
     return false;
   }
   Entry* e = findOrAdd(name);
-  e->subSet.set(nullptr);
+  if (!e->hasValue) {
+    e->subSet.set(nullptr);
+    e->hasValue = true;
+    noteShapeChange();
+  }
   e->value.takeFrom(*value);
-  e->hasValue = true;
   delete value;
   return true;
 }
@@ -269,9 +298,12 @@ bool VarSet::define(const char* name, Any* value) {
 bool VarSet::defineValue(const char* name, Any& value) {
   if (readOnly_ || name == nullptr) return false;
   Entry* e = findOrAdd(name);
-  e->subSet.set(nullptr);
+  if (!e->hasValue) {
+    e->subSet.set(nullptr);
+    e->hasValue = true;
+    noteShapeChange();
+  }
   e->value.takeFrom(value);
-  e->hasValue = true;
   value.clear();
   return true;
 }
@@ -282,6 +314,7 @@ void VarSet::clear(const char* name) {
     if (std::strcmp((*link)->name, name) == 0) {
       Entry* dead = *link;
       *link = dead->next;
+      noteShapeChange();
       destroy(dead);
       return;
     }
@@ -292,6 +325,7 @@ void VarSet::clear() {
   if (readOnly_) return;
   Entry* e = entries_;
   entries_ = nullptr;
+  noteShapeChange();
   while (e != nullptr) {
     Entry* next = e->next;
     if (e->hasValue && e->value.getType() == ANY_REF) {
@@ -312,8 +346,14 @@ void VarSet::clear() {
   }
 }
 
-void VarSet::setThis(Attributes* map) { this_.set(map); }
-void VarSet::clearThis() { this_.set(nullptr); }
+void VarSet::setThis(Attributes* map) {
+  this_.set(map);
+  noteShapeChange();
+}
+void VarSet::clearThis() {
+  this_.set(nullptr);
+  noteShapeChange();
+}
 Attributes* VarSet::getThis() { return static_cast<Attributes*>(this_.getTarget()); }
 
 char** VarSet::getLocalVariables() {

@@ -49,11 +49,19 @@ class AbstractVarSet : public Translatable {
   void setLocation(const char* functionName, const Location& location) {
     functionName_ = functionName != nullptr ? functionName : "<anonymous>";
     callLocation_ = location;
-    hasCallLocation_ = true;
+    callName_ = functionName_.c_str();
+    callSite_ = &callLocation_;
   }
-  [[nodiscard]] bool hasCallLocation() const { return hasCallLocation_; }
-  [[nodiscard]] const Location& getLocation() const { return callLocation_; }
-  [[nodiscard]] const std::string& functionName() const { return functionName_; }
+  // The same without copies, for the scope of a kel function call, which
+  // ends before the function and the calling tree can: `functionName` and
+  // `location` must outlive the set's use as a scope.
+  void setCallSite(const char* functionName, const Location* location) {
+    callName_ = functionName != nullptr ? functionName : "<anonymous>";
+    callSite_ = location;
+  }
+  [[nodiscard]] bool hasCallLocation() const { return callSite_ != nullptr; }
+  [[nodiscard]] const Location& getLocation() const { return callSite_ != nullptr ? *callSite_ : callLocation_; }
+  [[nodiscard]] const char* functionName() const { return callName_ != nullptr ? callName_ : ""; }
 
   virtual void setReadOnly(bool readOnly) = 0;
   [[nodiscard]] virtual AbstractVarSet* getSubSet(const char* name) = 0;
@@ -93,6 +101,7 @@ class AbstractVarSet : public Translatable {
   ObjRef parent_;
   int scopeKind_ = kFunctionScope;
   Location callLocation_;
-  bool hasCallLocation_ = false;
   std::string functionName_;
+  const char* callName_ = nullptr;
+  const Location* callSite_ = nullptr;
 };

@@ -159,9 +159,21 @@ void Parser::setCurrentScope(AbstractVarSet* scope) {
   current_ = scope;
 }
 
-std::unique_ptr<Any> Parser::getReturnValue() { return std::move(returnValue_); }
+std::unique_ptr<Any> Parser::getReturnValue() {
+  if (!hasReturnValue_) return nullptr;
+  auto value = std::make_unique<Any>();
+  (void)takeReturnValue(*value);
+  return value;
+}
 
-void Parser::setReturnValue(std::unique_ptr<Any> value) { returnValue_ = std::move(value); }
+void Parser::setReturnValue(std::unique_ptr<Any> value) {
+  if (value) {
+    storeReturnValue(*value);
+  } else {
+    returnValue_.clear();
+    hasReturnValue_ = false;
+  }
+}
 
 void Parser::setSwitchValue(std::unique_ptr<Any> value) { switchValue_ = std::move(value); }
 

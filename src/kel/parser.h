@@ -144,6 +144,21 @@ class Parser {
   // Hands the stored return value over (null when none); the parser forgets it.
   [[nodiscard]] std::unique_ptr<Any> getReturnValue();
   void setReturnValue(std::unique_ptr<Any> value);
+  // The interpreter's forms, moving values in place: store `value` (left
+  // empty) as the return value; move the return value, if any, into `out`
+  // (false when there is none, `out` untouched).
+  void storeReturnValue(Any& value) {
+    returnValue_.takeFrom(value);
+    value.clear();
+    hasReturnValue_ = true;
+  }
+  [[nodiscard]] bool takeReturnValue(Any& out) {
+    if (!hasReturnValue_) return false;
+    out.takeFrom(returnValue_);
+    returnValue_.clear();
+    hasReturnValue_ = false;
+    return true;
+  }
   [[nodiscard]] const Any* switchValue() const { return switchValue_.get(); }
   void setSwitchValue(std::unique_ptr<Any> value);
 
@@ -356,7 +371,8 @@ class Parser {
   bool errorFlag_ = false;
   std::unique_ptr<Error> error_;
   std::string sourceName_;
-  std::unique_ptr<Any> returnValue_;
+  Any returnValue_;  // meaningful when hasReturnValue_
+  bool hasReturnValue_ = false;
   std::string traceLine_;
   std::unique_ptr<Any> switchValue_;
   int depth_ = 0;

@@ -70,7 +70,9 @@ int Parser::executeScript(const Principal* principal, AbstractVarSet* varSet) {
   principal_ = principal;
   setScopes(varSet);
   prepareStackLimit();
-  returnValue_.reset();  // a value no one took belongs to an earlier run
+  // A value no one took belongs to an earlier run.
+  returnValue_.clear();
+  hasReturnValue_ = false;
   callDepth_ = 0;
   int result = scriptTree_ ? scriptTree_->execute(this) : 0;
   setScopes(nullptr);

@@ -29,17 +29,20 @@ class AbstractVarSet : public Translatable {
   [[nodiscard]] inline VarSet* asVarSet();
   void setParent(AbstractVarSet* parent) {
     parent_.set(parent);
-    noteShapeChange();
+    noteChangeHere();
   }
   [[nodiscard]] int scopeKind() const { return scopeKind_; }
 
-  // The shape epoch: a process-wide count that changes whenever the answer
-  // to "which variable does this name reach from this scope" might change
-  // anywhere (a variable set made, destroyed or re-parented, an entry added
-  // or removed or turned between value and sub-set, a this-map or the
-  // read-only flag changed, the prototype registry changed). A syntax-tree
-  // node may cache where a name led from a scope while the epoch stays the
-  // same. Assigning a new value to an existing variable leaves it alone.
+  // Where a name leads from a scope may be cached (by the syntax tree's
+  // names) under the scope's serial, unique for the life of the process,
+  // and the shape epoch, a process-wide count that changes whenever the
+  // answer might change: when a set that some lookup has walked through
+  // (VarSet::resolveSlot marks it) is re-parented or gains, loses or
+  // turns an entry between value and sub-set, when any set's this-map or
+  // read-only flag changes, and when the prototype registry changes.
+  // Making, filling and dropping the fresh scope of a call leaves it
+  // alone, and so does assigning a new value to an existing variable.
+  [[nodiscard]] uint64_t serial() const { return serial_; }
   [[nodiscard]] static uint64_t shapeEpoch() { return shapeEpoch_.load(std::memory_order_relaxed); }
   static void noteShapeChange() { shapeEpoch_.fetch_add(1, std::memory_order_relaxed); }
   void setScopeKind(int kind) { scopeKind_ = kind; }
@@ -94,10 +97,19 @@ class AbstractVarSet : public Translatable {
   int callMemberFn(Parser* parser, Any** result, Translatable* self, const char* name, Any** args) override;
 
  protected:
+  // A change of this set's shape: the epoch moves when a lookup has
+  // walked through the set.
+  void noteChangeHere() {
+    if (shapeCached_) noteShapeChange();
+  }
+
   bool isVarSet_ = false;
+  bool shapeCached_ = false;
   static std::atomic<uint64_t> shapeEpoch_;
 
  private:
+  static std::atomic<uint64_t> nextSerial_;
+  const uint64_t serial_ = nextSerial_.fetch_add(1, std::memory_order_relaxed);
   ObjRef parent_;
   int scopeKind_ = kFunctionScope;
   Location callLocation_;

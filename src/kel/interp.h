@@ -11,7 +11,8 @@
 #include "model/obj_ref.h"
 
 inline Any* IdentAstNode::variable(Parser* parser) const {
-  if (slotScope_ == parser->getCurrentScope() && slotEpoch_ == AbstractVarSet::shapeEpoch()) return slot_;
+  const AbstractVarSet* scope = parser->getCurrentScope();
+  if (scope != nullptr && slotScope_ == scope->serial() && slotEpoch_ == AbstractVarSet::shapeEpoch()) return slot_;
   return resolveVariable(parser);
 }
 

@@ -188,7 +188,7 @@ Any* IdentAstNode::resolveVariable(Parser* parser) const {
   if (scope != nullptr && registeredPrototype() == nullptr) {
     if (VarSet* set = scope->asVarSet()) slot = set->resolveSlot(name_.c_str());
   }
-  slotScope_ = scope;
+  slotScope_ = scope != nullptr ? scope->serial() : 0;
   slotEpoch_ = epoch;
   slot_ = slot;
   return slot;

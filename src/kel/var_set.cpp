@@ -87,6 +87,7 @@ void kelCopyValue(Any& out, const Any& source) { copyValue(out, source); }
 // ---- AbstractVarSet defaults and the object protocol
 
 std::atomic<uint64_t> AbstractVarSet::shapeEpoch_{1};
+std::atomic<uint64_t> AbstractVarSet::nextSerial_{1};
 
 int AbstractVarSet::readVariable(const char* name, Any& out) {
   if (Any* value = get(name)) {
@@ -127,14 +128,9 @@ int AbstractVarSet::callMemberFn(Parser* parser, Any** result, Translatable* sel
 
 // ---- VarSet
 
-VarSet::VarSet() {
-  isVarSet_ = true;
-  // A new set may take the address of one that a cache remembers.
-  noteShapeChange();
-}
+VarSet::VarSet() { isVarSet_ = true; }
 
 VarSet::~VarSet() {
-  noteShapeChange();
   // Iteratively: a long list must not recurse.
   Entry* e = entries_;
   while (e != nullptr) {
@@ -161,7 +157,7 @@ VarSet::Entry* VarSet::findOrAdd(const char* name) {
   Entry* e = Entry::make(name);
   e->next = entries_;
   entries_ = e;
-  noteShapeChange();
+  noteChangeHere();
   return e;
 }
 
@@ -187,7 +183,7 @@ bool VarSet::set(const char* name, AbstractVarSet* subSet) {
     if (Entry* e = find(name)) {
       e->dropValue();
       e->subSet.set(subSet);
-      noteShapeChange();
+      noteChangeHere();
       return true;
     }
   }
@@ -200,7 +196,7 @@ bool VarSet::define(const char* name, AbstractVarSet* subSet) {
   Entry* e = findOrAdd(name);
   e->dropValue();
   e->subSet.set(subSet);
-  noteShapeChange();
+  noteChangeHere();
   return true;
 }
 
@@ -236,7 +232,7 @@ bool VarSet::assignValue(const char* name, Any& value) {
         if (!e->hasValue) {
           e->subSet.set(nullptr);
           e->hasValue = true;
-          noteShapeChange();
+          s->noteChangeHere();
         }
         e->value.takeFrom(value);
         value.clear();
@@ -254,6 +250,8 @@ bool VarSet::assignValue(const char* name, Any& value) {
 Any* VarSet::resolveSlot(const char* name) {
   if (name == nullptr) return nullptr;
   for (VarSet* s = this; s != nullptr;) {
+    // From now on a change of this set's shape may change a cached answer.
+    s->shapeCached_ = true;
     // A this-map may gain the name without the epoch changing.
     if (s->this_.getTarget() != nullptr) return nullptr;
     if (Entry* e = s->find(name)) return !s->readOnly_ && e->hasValue ? &e->value : nullptr;
@@ -288,7 +286,7 @@ bool VarSet::define(const char* name, Any* value) {
   if (!e->hasValue) {
     e->subSet.set(nullptr);
     e->hasValue = true;
-    noteShapeChange();
+    noteChangeHere();
   }
   e->value.takeFrom(*value);
   delete value;
@@ -301,7 +299,7 @@ bool VarSet::defineValue(const char* name, Any& value) {
   if (!e->hasValue) {
     e->subSet.set(nullptr);
     e->hasValue = true;
-    noteShapeChange();
+    noteChangeHere();
   }
   e->value.takeFrom(value);
   value.clear();
@@ -314,7 +312,7 @@ void VarSet::clear(const char* name) {
     if (std::strcmp((*link)->name, name) == 0) {
       Entry* dead = *link;
       *link = dead->next;
-      noteShapeChange();
+      noteChangeHere();
       destroy(dead);
       return;
     }
@@ -325,7 +323,7 @@ void VarSet::clear() {
   if (readOnly_) return;
   Entry* e = entries_;
   entries_ = nullptr;
-  noteShapeChange();
+  noteChangeHere();
   while (e != nullptr) {
     Entry* next = e->next;
     if (e->hasValue && e->value.getType() == ANY_REF) {

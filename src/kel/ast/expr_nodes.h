@@ -90,7 +90,7 @@ class IdentAstNode : public ExprAstNode {
   std::string name_;
   mutable uint64_t registryGeneration_ = 0;
   mutable Translatable* prototype_ = nullptr;
-  mutable const void* slotScope_ = nullptr;
+  mutable uint64_t slotScope_ = 0;  // the scope's serial
   mutable uint64_t slotEpoch_ = 0;
   mutable Any* slot_ = nullptr;
 };

@@ -77,7 +77,7 @@ void referenceInto(Any& out, const Any& source);
 
 // Moves `from` into `to` (from is left null).
 inline void moveValue(Any& to, Any& from) {
-  to.takeFrom(from);
+  if (!to.copyPlainFrom(from)) to.takeFrom(from);
   from.clear();
 }
 

@@ -148,13 +148,13 @@ class Parser {
   // empty) as the return value; move the return value, if any, into `out`
   // (false when there is none, `out` untouched).
   void storeReturnValue(Any& value) {
-    returnValue_.takeFrom(value);
+    if (!returnValue_.copyPlainFrom(value)) returnValue_.takeFrom(value);
     value.clear();
     hasReturnValue_ = true;
   }
   [[nodiscard]] bool takeReturnValue(Any& out) {
     if (!hasReturnValue_) return false;
-    out.takeFrom(returnValue_);
+    if (!out.copyPlainFrom(returnValue_)) out.takeFrom(returnValue_);
     returnValue_.clear();
     hasReturnValue_ = false;
     return true;

@@ -9,23 +9,30 @@
 #include "model/any_array.h"
 #include "model/attributes.h"
 #include "model/string_builder.h"
+#include "kel/block_cache.h"
 #include "kel/place.h"
 
 // One allocation per variable: the entry holds its value and its name.
+// Entries of short names come from a per-thread cache of blocks.
 struct VarSet::Entry {
   Entry* next = nullptr;
   ObjRef subSet;          // may be empty
   Any value;              // meaningful when hasValue
   bool hasValue = false;
+  bool cached = false;    // the block came from EntryBlocks
   char name[1];           // the name's bytes run on past the struct
 
   static Entry* make(const char* name) {
     size_t n = std::strlen(name);
-    void* raw = ::operator new(sizeof(Entry) + n);
+    bool small = sizeof(Entry) + n <= kSmallBlock;
+    void* raw = small ? EntryBlocks::take() : ::operator new(sizeof(Entry) + n);
     auto* e = new (raw) Entry;
+    e->cached = small;
     std::memcpy(e->name, name, n + 1);
     return e;
   }
+  static constexpr size_t kSmallBlock = 128;
+  using EntryBlocks = BlockCache<kSmallBlock>;
   // Drops the value (a sub-set may take its place).
   void dropValue() {
     value.clear();
@@ -82,7 +89,7 @@ void copyValue(Any& out, const Any& source) {
 
 }  // namespace
 
-void kelCopyValue(Any& out, const Any& source) { copyValue(out, source); }
+void kelCopyValueSlow(Any& out, const Any& source) { copyValue(out, source); }
 
 // ---- AbstractVarSet defaults and the object protocol
 
@@ -141,8 +148,29 @@ VarSet::~VarSet() {
 }
 
 void VarSet::destroy(Entry* entry) {
+  bool cached = entry->cached;
   entry->~Entry();
-  ::operator delete(entry);
+  if (cached) {
+    Entry::EntryBlocks::give(entry);
+  } else {
+    ::operator delete(entry);
+  }
+}
+
+namespace {
+using SetBlocks = BlockCache<sizeof(VarSet)>;
+}  // namespace
+
+void* VarSet::operator new(size_t size) {
+  return size == SetBlocks::kBlockSize ? SetBlocks::take() : ::operator new(size);
+}
+
+void VarSet::operator delete(void* block, size_t size) {
+  if (size == SetBlocks::kBlockSize) {
+    SetBlocks::give(block);
+  } else {
+    ::operator delete(block);
+  }
 }
 
 VarSet::Entry* VarSet::find(const char* name) const {
@@ -234,7 +262,7 @@ bool VarSet::assignValue(const char* name, Any& value) {
           e->hasValue = true;
           s->noteChangeHere();
         }
-        e->value.takeFrom(value);
+        if (!e->value.copyPlainFrom(value)) e->value.takeFrom(value);
         value.clear();
         return true;
       }
@@ -301,7 +329,7 @@ bool VarSet::defineValue(const char* name, Any& value) {
     e->hasValue = true;
     noteChangeHere();
   }
-  e->value.takeFrom(value);
+  if (!e->value.copyPlainFrom(value)) e->value.takeFrom(value);
   value.clear();
   return true;
 }

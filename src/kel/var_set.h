@@ -14,6 +14,10 @@ class VarSet final : public AbstractVarSet {
   ~VarSet() override;
   VarSet(const VarSet&) = delete;
   VarSet& operator=(const VarSet&) = delete;
+  // Scopes are made and dropped on every call: their blocks come from a
+  // per-thread cache (block_cache.h).
+  static void* operator new(size_t size);
+  static void operator delete(void* block, size_t size);
 
   void setReadOnly(bool readOnly) override {
     readOnly_ = readOnly;

@@ -2,11 +2,15 @@
 // OpenSSL TLS socket pair (no framing, one SSL_write per message, the same
 // protocol version and cipher):
 //   Small: 100-byte messages, messages per second.
-//   Large: 1 MB messages, bytes per second.
+//   Large: 1 MB messages, bytes per second. The body is handed to the
+//   message without a copy (writeEncodedShared), as the reference hands its
+//   buffer to SSL_write; LargeCopied writes it with writeEncoded, a copy
+//   per message.
 // Each with 1 connection and with 16. Our side runs the agent's way: the
 // receiving Connector in a process of its own (forked at start, 2 coms
 // threads), the sending connections on 2 coms threads here; the reference
-// runs a writer thread and a reader thread.
+// runs a writer thread and a reader thread. cpu_ms_per_MB counts the
+// processor time of both ends (both processes for ours) per megabyte moved.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <malloc.h>
@@ -21,8 +25,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,6 +51,7 @@ constexpr int kTypeLast = 2;  // the last message of a batch: answered with an a
 constexpr int kTypeAck = 3;
 
 int serverPort = 0;
+pid_t receiverPid = 0;
 std::string cipherOurs;
 std::string cipherPlain;
 
@@ -109,6 +117,7 @@ void startReceiver() {
   int fds[2];
   if (pipe(fds) != 0) std::abort();
   pid_t pid = fork();
+  receiverPid = pid;
   if (pid == 0) {
     close(fds[0]);
     runReceiver(fds[1]);
@@ -116,6 +125,35 @@ void startReceiver() {
   close(fds[1]);
   if (read(fds[0], &serverPort, sizeof serverPort) != sizeof serverPort) std::abort();
   close(fds[0]);
+}
+
+// Processor seconds used so far by this process and the receiving one
+// (which works only for our side). Wall time on a shared machine depends on
+// what else runs; processor time per byte does much less.
+double cpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  double self = static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(receiverPid));
+  FILE* f = std::fopen(path, "r");
+  if (f == nullptr) return self;
+  char text[1024];
+  size_t n = std::fread(text, 1, sizeof text - 1, f);
+  std::fclose(f);
+  text[n] = '\0';
+  // Fields 14 and 15 (user and system ticks) follow the name in parentheses.
+  const char* p = std::strrchr(text, ')');
+  unsigned long long user = 0, system = 0;
+  if (p == nullptr || std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &user, &system) != 2)
+    return self;
+  return self + static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// The processor milliseconds per megabyte moved, as a counter.
+void reportCpu(benchmark::State& state, double cpuBefore, size_t size, int perIteration) {
+  double mb = static_cast<double>(state.iterations()) * perIteration * static_cast<double>(size) / (1 << 20);
+  state.counters["cpu_ms_per_MB"] = (cpuSeconds() - cpuBefore) * 1000.0 / mb;
 }
 
 // ---------------------------------------------------------------------------
@@ -141,7 +179,7 @@ class Acks : public ConnectionListener {
   void onConnectComplete(Connection*) override { completed++; }
 };
 
-void runOurs(benchmark::State& state, size_t size, int perIteration, long long window) {
+void runOurs(benchmark::State& state, size_t size, int perIteration, long long window, bool share) {
   int n = static_cast<int>(state.range(0));
   useTwoComsThreads();
   Acks acks;
@@ -155,7 +193,8 @@ void runOurs(benchmark::State& state, size_t size, int perIteration, long long w
   }
   while (acks.completed.load() < n) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   cipherOurs = conns[0]->getCipher();
-  std::string body = payload(size);
+  auto body = std::make_shared<const std::string>(payload(size));
+  double cpuBefore = cpuSeconds();
   for (auto _ : state) {
     int before = acks.acks.load();
     for (int i = 0; i < perIteration; i++) {
@@ -164,19 +203,27 @@ void runOurs(benchmark::State& state, size_t size, int perIteration, long long w
       // threads need.
       while (c->getPendingBytes() > window) std::this_thread::sleep_for(std::chrono::microseconds(50));
       auto* m = new Message(i >= perIteration - n ? kTypeLast : kTypeData);
-      (void)m->writeEncoded(body.data(), body.size());
+      if (share) {
+        (void)m->writeEncodedShared(body, body->data(), body->size());
+      } else {
+        (void)m->writeEncoded(body->data(), body->size());
+      }
       if (c->send(m) != 0) std::abort();
     }
     while (acks.acks.load() < before + n) std::this_thread::sleep_for(std::chrono::microseconds(50));
   }
   state.SetItemsProcessed(state.iterations() * perIteration);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * perIteration * static_cast<int64_t>(size));
+  reportCpu(state, cpuBefore, size, perIteration);
   state.SetLabel(cipherOurs);
   for (Connection* c : conns) Connection::destroy(c);
 }
 
-void BM_Coms_Small(benchmark::State& state) { runOurs(state, kSmall, kSmallPerIteration, 64 * 1024); }
-void BM_Coms_Large(benchmark::State& state) { runOurs(state, kLarge, kLargePerIteration, 1536 * 1024); }
+void BM_Coms_Small(benchmark::State& state) { runOurs(state, kSmall, kSmallPerIteration, 64 * 1024, false); }
+void BM_Coms_Large(benchmark::State& state) { runOurs(state, kLarge, kLargePerIteration, 1536 * 1024, true); }
+void BM_Coms_LargeCopied(benchmark::State& state) {
+  runOurs(state, kLarge, kLargePerIteration, 1536 * 1024, false);
+}
 
 // ---------------------------------------------------------------------------
 // The reference: plain TLS socket pairs
@@ -239,6 +286,7 @@ void runPlain(benchmark::State& state, size_t size, int perIteration) {
   std::vector<Pair> pairs = makePairs(n);
   std::string body = payload(size);
   std::vector<char> buf(16384);
+  double cpuBefore = cpuSeconds();
   for (auto _ : state) {
     const long long total = static_cast<long long>(perIteration) * static_cast<long long>(size);
     std::thread writer([&] {
@@ -262,6 +310,7 @@ void runPlain(benchmark::State& state, size_t size, int perIteration) {
   }
   state.SetItemsProcessed(state.iterations() * perIteration);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * perIteration * static_cast<int64_t>(size));
+  reportCpu(state, cpuBefore, size, perIteration);
   state.SetLabel(cipherPlain);
   for (Pair& p : pairs) {
     SSL_free(p.client);
@@ -277,17 +326,17 @@ void BM_PlainTls_Large(benchmark::State& state) { runPlain(state, kLarge, kLarge
 BENCHMARK(BM_Coms_Small)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_PlainTls_Small)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_Coms_Large)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_Coms_LargeCopied)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_PlainTls_Large)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  // An agent is a long-running process whose allocator has settled. With
-  // glibc's start-up thresholds every freed megabyte goes back to the kernel
-  // and the next 1 MB message faults it in again, which measures page faults
-  // rather than the connection (the reference reuses one buffer and pays
-  // none). COMS_BENCH_DEFAULT_MALLOC=1 keeps the start-up thresholds.
-  if (std::getenv("COMS_BENCH_DEFAULT_MALLOC") == nullptr) {
+  // The allocator runs with glibc's defaults, as it does in our users'
+  // processes. COMS_BENCH_TUNED_MALLOC=1 raises the mmap and trim thresholds
+  // (freed megabytes then stay in the heap) for comparison.
+  const char* tuned = std::getenv("COMS_BENCH_TUNED_MALLOC");
+  if (tuned != nullptr && std::strcmp(tuned, "1") == 0) {
     (void)mallopt(M_MMAP_THRESHOLD, 32 << 20);
     (void)mallopt(M_TRIM_THRESHOLD, 256 << 20);
   }

@@ -10,6 +10,7 @@
 #include "runtime/daemon_thread.h"
 #include "runtime/event.h"
 #include "runtime/thread_context.h"
+#include "wire/chunk_cache.h"
 
 // ---------------------------------------------------------------------------
 // The targets
@@ -113,6 +114,9 @@ class ComsHelper : public DaemonThread {
     for (;;) {
       Reactor::run(comsSettings().loopMs);
       processLaterList();
+      // Large message blocks left idle since the last turn go back to the
+      // system: a connection that has gone quiet holds no spare megabytes.
+      ChunkCache::shared().trim();
     }
   }
 

@@ -7,6 +7,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -643,10 +644,23 @@ void Connection::doSend(Message* message) {
   }
   flushStage();
   // Whatever TLS does not take at once waits in the queue inside the
-  // message itself: a large message is never copied again.
+  // message itself: a large message is never copied again. Its small chunks
+  // (the frame header, to begin with) are gathered and topped up from the
+  // next large one to a full record, instead of each going out as a record
+  // of its own.
   std::shared_ptr<Message> shared(m.release());
   for (const MessageChunk* c = shared->firstChunk(); c != nullptr && !cleanedUp_; c = c->next) {
-    writeBytes(c->data, c->used, shared);
+    if (c->used < kStageFlush) {
+      stage(c->data, c->used);
+      continue;
+    }
+    size_t top = 0;
+    if (!stage_.empty()) {
+      top = std::min(c->used, kStageFlush - stage_.size());
+      stage(c->data, top);
+    }
+    flushStage();
+    writeBytes(c->data + top, c->used - top, shared);
   }
 }
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "coms/coms_error.h"
 #include "coms/coms_test_util.h"
 
@@ -68,19 +70,44 @@ TEST(Connection, LargeMessagesKeepTheirBytesAndOrder) {
   Connection* c = connectClient(server, client);
   ASSERT_NE(c, nullptr);
   std::vector<std::string> payloads;
-  for (size_t size : {size_t{5}, size_t{20000}, size_t{1} << 20, size_t{100}, size_t{3000000}}) {
-    std::string p = bytes({14}) + be32(static_cast<uint32_t>(size));
-    for (size_t i = 0; i < size; i++) p.push_back(static_cast<char>((i * 31 + size) & 0xFF));
+  // Bodies handed over without a copy (writeEncodedShared) are let go once
+  // sent, on the coms thread.
+  std::vector<std::weak_ptr<const std::string>> owners;
+  struct Case {
+    size_t size;
+    bool shared;
+  };
+  const Case cases[] = {{5, false},     {20000, false}, {size_t{1} << 20, false}, {100, false},
+                        {3000000, false}, {size_t{1} << 20, true}, {7, false}, {40000, true}};
+  for (const Case& k : cases) {
+    std::string p = bytes({14}) + be32(static_cast<uint32_t>(k.size));
+    for (size_t i = 0; i < k.size; i++) p.push_back(static_cast<char>((i * 31 + k.size) & 0xFF));
     payloads.push_back(p);
-    ASSERT_EQ(c->send(makeMessage(static_cast<int>(payloads.size()), p)), 0);
+    int type = static_cast<int>(payloads.size());
+    if (!k.shared) {
+      ASSERT_EQ(c->send(makeMessage(type, p)), 0);
+      continue;
+    }
+    auto owner = std::make_shared<const std::string>(p);
+    owners.push_back(owner);
+    auto* m = new Message(type);
+    ASSERT_EQ(m->writeEncodedShared(owner, owner->data(), owner->size()), 0);
+    ASSERT_EQ(c->send(m), 0);
   }
-  ASSERT_TRUE(client.waitCount("C receive 5", 1, 20000)) << client.eventText();
+  std::string last = "C receive " + std::to_string(payloads.size());
+  ASSERT_TRUE(client.waitCount(last, 1, 20000)) << client.eventText();
   auto got = client.received(c);
   ASSERT_EQ(got.size(), payloads.size());
   for (size_t i = 0; i < got.size(); i++) {
     EXPECT_EQ(got[i].first, static_cast<int>(i + 1));
     EXPECT_TRUE(got[i].second == payloads[i]) << "message " << i;
   }
+  EXPECT_TRUE(eventually([&] {
+    for (auto& w : owners) {
+      if (!w.expired()) return false;
+    }
+    return true;
+  }));
   Connection::destroy(c);
 }
 

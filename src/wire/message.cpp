@@ -57,6 +57,14 @@ void Message::appendBytes(const void* data, size_t n) {
   chunkFilled(last, n);
 }
 
+int Message::writeEncodedShared(std::shared_ptr<const void> owner, const void* bytes, size_t n) {
+  if (n < kShareMin || owner == nullptr) return writeEncoded(bytes, n);
+  if (getError() != 0) return -1;
+  auto* keep = new std::shared_ptr<const void>(std::move(owner));
+  (void)addForeignChunk(bytes, n, [](void* arg) { delete static_cast<std::shared_ptr<const void>*>(arg); }, keep);
+  return 0;
+}
+
 void Message::reserve(size_t n) {
   MessageChunk* last = lastChunk();
   if (n > 0 && (last == nullptr || last->used == last->capacity)) addChunk(n);

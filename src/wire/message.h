@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 
 #include "wire/message_base.h"
 
@@ -33,6 +34,16 @@ class Message : public MessageBase {
   // the size of the last one (256 for the first, at most 32768, never smaller
   // than n + 9). Mode 2: a chunk of exactly n bytes when the last one is full.
   void appendBytes(const void* data, size_t n) override;
+
+  // Appends `n` bytes that already are whole items (as writeEncoded) without
+  // copying them when they are large: the message then refers to `bytes`
+  // and holds `owner`, which must keep them alive and unchanged, until it no
+  // longer needs them; the last reference may drop on whichever thread
+  // deletes the message (a coms thread, for a message sent). Bytes shorter
+  // than kShareMin, or without an owner, are copied, and `owner` is not
+  // kept. 0, or -1 in the error state.
+  static constexpr size_t kShareMin = 16384;
+  int writeEncodedShared(std::shared_ptr<const void> owner, const void* bytes, size_t n);
 
   // Mode 2: makes the next chunk exactly `n` bytes when the last one is full,
   // so that a receiver that knows how much is still expected fills one chunk.

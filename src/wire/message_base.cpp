@@ -6,13 +6,15 @@
 #include <cstring>
 #include <new>
 
+#include "wire/chunk_cache.h"
+
 MessageBase::MessageBase(int mode, int type) : mode_(mode), type_(type) {}
 
 MessageBase::~MessageBase() {
   MessageChunk* c = first_;
   while (c != nullptr) {
     MessageChunk* next = c->next;
-    std::free(c);
+    freeChunk(c);
     c = next;
   }
 }
@@ -42,12 +44,20 @@ int MessageBase::fail(int code) {
 
 MessageChunk* MessageBase::addChunk(size_t capacity) {
   // Header and data in one block: a message of small items costs one
-  // allocation per chunk, not two.
-  auto* c = static_cast<MessageChunk*>(std::malloc(sizeof(MessageChunk) + (capacity ? capacity : 1)));
-  if (c == nullptr) std::abort();  // as operator new would; nothing sensible remains
-  new (c) MessageChunk();
+  // allocation per chunk, not two. Large blocks come from the chunk cache.
+  size_t bytes = sizeof(MessageChunk) + (capacity ? capacity : 1);
+  size_t block = 0;
+  void* p;
+  if (ChunkCache::cached(bytes)) {
+    p = ChunkCache::shared().acquire(bytes, &block);
+  } else {
+    p = std::malloc(bytes);
+    if (p == nullptr) std::abort();  // as operator new would; nothing sensible remains
+  }
+  auto* c = new (p) MessageChunk();
   c->data = reinterpret_cast<char*>(c + 1);
   c->capacity = capacity;
+  c->block = block;
   c->start = size();
   if (last_ != nullptr) {
     last_->next = c;
@@ -61,6 +71,25 @@ MessageChunk* MessageBase::addChunk(size_t capacity) {
     pin(c);
   }
   return c;
+}
+
+MessageChunk* MessageBase::addForeignChunk(const void* data, size_t n, void (*release)(void*), void* arg) {
+  MessageChunk* c = addChunk(0);
+  c->data = static_cast<char*>(const_cast<void*>(data));
+  c->capacity = n;
+  c->used = n;
+  c->release = release;
+  c->releaseArg = arg;
+  return c;
+}
+
+void MessageBase::freeChunk(MessageChunk* chunk) {
+  if (chunk->release != nullptr) chunk->release(chunk->releaseArg);
+  if (chunk->block != 0) {
+    ChunkCache::shared().release(chunk, chunk->block);
+  } else {
+    std::free(chunk);
+  }
 }
 
 void MessageBase::chunkFilled(MessageChunk* chunk, size_t n) {
@@ -92,7 +121,7 @@ void MessageBase::releaseConsumed() {
   if (mode_ != MSG_MODE_READ) return;
   while (first_ != nullptr && first_->refs == 0 && first_ != last_) {
     MessageChunk* next = first_->next;
-    std::free(first_);
+    freeChunk(first_);
     first_ = next;
   }
 }

@@ -70,6 +70,12 @@ struct MessageChunk {
   int refs = 0;
   MessageChunk* next = nullptr;
   uint64_t start = 0;
+  // How the chunk goes away: `block` is the size of its ChunkCache block (0:
+  // a plain allocation); `release` (with `releaseArg`) lets go of bytes the
+  // chunk refers to but does not hold.
+  size_t block = 0;
+  void (*release)(void*) = nullptr;
+  void* releaseArg = nullptr;
 };
 
 // A position in the chunk chain. A location at the end of a chunk and one at
@@ -319,6 +325,10 @@ class MessageBase {
 
   // Appends an empty chunk of `capacity` bytes at the end of the chain.
   MessageChunk* addChunk(size_t capacity);
+  // Appends a full chunk over `n` bytes held elsewhere: nothing is ever
+  // written into it, and release(arg) runs once the message no longer needs
+  // the bytes (when the chunk is freed, on whichever thread frees it).
+  MessageChunk* addForeignChunk(const void* data, size_t n, void (*release)(void*), void* arg);
   // Records that `n` bytes were added to the last chunk.
   void chunkFilled(MessageChunk* chunk, size_t n);
   [[nodiscard]] MessageChunk* lastChunk() const { return last_; }
@@ -393,6 +403,7 @@ class MessageBase {
   void pin(MessageChunk* chunk);
   void unpin(MessageChunk* chunk);
   void releaseConsumed();
+  static void freeChunk(MessageChunk* chunk);
   [[nodiscard]] int readTag(_BufferLocation* loc, int* tag) {
     MessageChunk* c = loc->chunk;
     if (c != nullptr && loc->offset < c->used && !(hasReturned_ && loc == &readLoc_)) {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -497,6 +498,65 @@ TEST(MessageBase, ChunkGrowthWhenWriting) {
   size_t last = 0;
   for (const MessageChunk* c = m.firstChunk(); c != nullptr; c = c->next) last = c->capacity;
   EXPECT_EQ(last, huge.size() + 9);
+}
+
+// A large block of items handed over with its owner: the same bytes as a
+// copy, read in place, the owner's buffer never written, the owner let go
+// with the message (small blocks are copied and their owner not kept).
+TEST(MessageBase, SharedEncodedBytes) {
+  std::string items(1, static_cast<char>(TAG_BYTES));
+  const uint32_t n = 100000;
+  for (int s = 24; s >= 0; s -= 8) items.push_back(static_cast<char>((n >> s) & 0xFF));
+  for (uint32_t i = 0; i < n; ++i) items.push_back(static_cast<char>(i * 7));
+  auto owner = std::make_shared<const std::string>(items);
+  std::weak_ptr<const std::string> watch = owner;
+
+  auto shared = std::make_unique<Message>(9);
+  Message copied(9);
+  for (Message* m : {shared.get(), &copied}) ASSERT_EQ(m->writeInt32(1), 0);
+  ASSERT_EQ(shared->writeEncodedShared(owner, owner->data(), owner->size()), 0);
+  ASSERT_EQ(copied.writeEncoded(items.data(), items.size()), 0);
+  for (Message* m : {shared.get(), &copied}) {
+    ASSERT_EQ(m->writeInt32(2), 0);
+    ASSERT_EQ(m->writeString("after"), 0);
+    ASSERT_EQ(m->setFrameLength(), 0);
+  }
+  EXPECT_TRUE(bytesOf(*shared) == bytesOf(copied));
+  bool inPlace = false;
+  for (const MessageChunk* c = shared->firstChunk(); c != nullptr; c = c->next) inPlace |= c->data == owner->data();
+  EXPECT_TRUE(inPlace);
+  EXPECT_TRUE(*owner == items);  // nothing written after it went into its buffer
+  owner.reset();
+  EXPECT_FALSE(watch.expired());
+
+  ASSERT_EQ(shared->switchToRead(), 0);
+  int v = 0;
+  ASSERT_EQ(shared->readInt32(v), 0);
+  EXPECT_EQ(v, 1);
+  size_t got = 0;
+  char* block = nullptr;
+  ASSERT_EQ(shared->readBytes(got, block), 0);
+  ASSERT_EQ(got, n);
+  EXPECT_EQ(std::memcmp(block, items.data() + 5, n), 0);
+  MessageBase::freeBytes(block);
+  ASSERT_EQ(shared->readInt32(v), 0);
+  EXPECT_EQ(v, 2);
+  shared.reset();
+  EXPECT_TRUE(watch.expired());
+
+  auto small = std::make_shared<const std::string>(wiretest::unhex("02 00 00 00 05"));
+  std::weak_ptr<const std::string> smallWatch = small;
+  Message m(9);
+  ASSERT_EQ(m.writeEncodedShared(small, small->data(), small->size()), 0);
+  small.reset();
+  EXPECT_TRUE(smallWatch.expired());
+  EXPECT_EQ(hex(payload(m)), "02 00 00 00 05");
+
+  auto refused = std::make_shared<const std::string>(items);
+  Message broken(9);
+  broken.setError(MSG_ERR_BAD_TYPE);
+  EXPECT_EQ(broken.writeEncodedShared(refused, refused->data(), refused->size()), -1);
+  EXPECT_EQ(refused.use_count(), 1);
 }
 
 TEST(MessageBase, ErrorTexts) {

@@ -5,6 +5,8 @@
 // Not synchronised: a set is used by one execution at a time.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "kel/location.h"
@@ -25,8 +27,24 @@ class AbstractVarSet : public Translatable {
   // (lookups take the VarSet's direct path without a dynamic_cast).
   // Defined in var_set.h.
   [[nodiscard]] inline VarSet* asVarSet();
-  void setParent(AbstractVarSet* parent) { parent_.set(parent); }
+  void setParent(AbstractVarSet* parent) {
+    parent_.set(parent);
+    noteChangeHere();
+  }
   [[nodiscard]] int scopeKind() const { return scopeKind_; }
+
+  // Where a name leads from a scope may be cached (by the syntax tree's
+  // names) under the scope's serial, unique for the life of the process,
+  // and the shape epoch, a process-wide count that changes whenever the
+  // answer might change: when a set that some lookup has walked through
+  // (VarSet::resolveSlot marks it) is re-parented or gains, loses or
+  // turns an entry between value and sub-set, when any set's this-map or
+  // read-only flag changes, and when the prototype registry changes.
+  // Making, filling and dropping the fresh scope of a call leaves it
+  // alone, and so does assigning a new value to an existing variable.
+  [[nodiscard]] uint64_t serial() const { return serial_; }
+  [[nodiscard]] static uint64_t shapeEpoch() { return shapeEpoch_.load(std::memory_order_relaxed); }
+  static void noteShapeChange() { shapeEpoch_.fetch_add(1, std::memory_order_relaxed); }
   void setScopeKind(int kind) { scopeKind_ = kind; }
 
   // The call location and function name of the set made for a function
@@ -34,11 +52,19 @@ class AbstractVarSet : public Translatable {
   void setLocation(const char* functionName, const Location& location) {
     functionName_ = functionName != nullptr ? functionName : "<anonymous>";
     callLocation_ = location;
-    hasCallLocation_ = true;
+    callName_ = functionName_.c_str();
+    callSite_ = &callLocation_;
   }
-  [[nodiscard]] bool hasCallLocation() const { return hasCallLocation_; }
-  [[nodiscard]] const Location& getLocation() const { return callLocation_; }
-  [[nodiscard]] const std::string& functionName() const { return functionName_; }
+  // The same without copies, for the scope of a kel function call, which
+  // ends before the function and the calling tree can: `functionName` and
+  // `location` must outlive the set's use as a scope.
+  void setCallSite(const char* functionName, const Location* location) {
+    callName_ = functionName != nullptr ? functionName : "<anonymous>";
+    callSite_ = location;
+  }
+  [[nodiscard]] bool hasCallLocation() const { return callSite_ != nullptr; }
+  [[nodiscard]] const Location& getLocation() const { return callSite_ != nullptr ? *callSite_ : callLocation_; }
+  [[nodiscard]] const char* functionName() const { return callName_ != nullptr ? callName_ : ""; }
 
   virtual void setReadOnly(bool readOnly) = 0;
   [[nodiscard]] virtual AbstractVarSet* getSubSet(const char* name) = 0;
@@ -71,12 +97,23 @@ class AbstractVarSet : public Translatable {
   int callMemberFn(Parser* parser, Any** result, Translatable* self, const char* name, Any** args) override;
 
  protected:
+  // A change of this set's shape: the epoch moves when a lookup has
+  // walked through the set.
+  void noteChangeHere() {
+    if (shapeCached_) noteShapeChange();
+  }
+
   bool isVarSet_ = false;
+  bool shapeCached_ = false;
+  static std::atomic<uint64_t> shapeEpoch_;
 
  private:
+  static std::atomic<uint64_t> nextSerial_;
+  const uint64_t serial_ = nextSerial_.fetch_add(1, std::memory_order_relaxed);
   ObjRef parent_;
   int scopeKind_ = kFunctionScope;
   Location callLocation_;
-  bool hasCallLocation_ = false;
   std::string functionName_;
+  const char* callName_ = nullptr;
+  const Location* callSite_ = nullptr;
 };

@@ -45,6 +45,9 @@ class Function : public Translatable {
   // of the last `return` that ran (undefined without one). 108 when the
   // body fails, with the body's error stored.
   int call(Parser* parser, const Location* location, Any** args, Any** result) override;
+  // The same with the result moved into `out` (the interpreter's form;
+  // `at` is the call's location, which must outlive the call). 0 or 108.
+  [[nodiscard]] int invoke(Parser* parser, const Location& at, Any** args, Any& out);
   // "name": the name or "<anonymous>"; "length": the parameter count.
   int getField(Parser* parser, Any** result, const char* name) const override;
   int getObjectID() const override { return kObjectId; }

@@ -2,12 +2,19 @@
 // nodes, operators, calls and statements). Internal to kel.
 #pragma once
 
+#include "kel/abstract_var_set.h"
 #include "kel/ast/expr_nodes.h"
 #include "kel/error.h"
 #include "kel/parser.h"
 #include "kel/place.h"
 #include "model/any.h"
 #include "model/obj_ref.h"
+
+inline Any* IdentAstNode::variable(Parser* parser) const {
+  const AbstractVarSet* scope = parser->getCurrentScope();
+  if (scope != nullptr && slotScope_ == scope->serial() && slotEpoch_ == AbstractVarSet::shapeEpoch()) return slot_;
+  return resolveVariable(parser);
+}
 
 namespace interp {
 
@@ -33,6 +40,11 @@ inline bool fail(Parser* parser, const AstNode* node, int type, int code) {
 // `object` when the caller asks for it (the call fails, no error stored);
 // anything else is SyntaxError 98.
 [[nodiscard]] bool expectAssignable(Parser* parser, const ExprAstNode* node, Place& place, Any* object);
+
+// Evaluates `node` to a plain value when its fast form (evalInt,
+// evalCond) has just failed: an operator node is evaluated the ordinary
+// way without trying its fast form again.
+[[nodiscard]] bool evalGeneric(Parser* parser, const ExprAstNode* node, Any& out);
 
 // Reads a place into `out`; a failing read is an error of `type` with its
 // code, reported at `node`.
@@ -65,7 +77,7 @@ void referenceInto(Any& out, const Any& source);
 
 // Moves `from` into `to` (from is left null).
 inline void moveValue(Any& to, Any& from) {
-  to.takeFrom(from);
+  if (!to.copyPlainFrom(from)) to.takeFrom(from);
   from.clear();
 }
 

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <typeinfo>
 
 #include "kel/abstract_var_set.h"
 #include "kel/ast/expr_nodes.h"
@@ -10,6 +12,7 @@
 #include "kel/function.h"
 #include "kel/interp.h"
 #include "kel/prototype_registry.h"
+#include "kel/var_set.h"
 #include "model/obj_ref.h"
 
 using namespace interp;
@@ -19,17 +22,32 @@ namespace {
 constexpr int kIsSetFunctionId = 9831;
 
 // The evaluated arguments of one call: a null-terminated array of plain
-// values, on the stack for the common short lists.
+// values, on the stack for the common short lists (only the values in use
+// are constructed).
 class Arguments {
  public:
   explicit Arguments(size_t n) : n_(n) {
-    if (n > kInline) heap_ = std::make_unique<Any[]>(n);
-    Any* store = n > kInline ? heap_.get() : inline_;
-    if (n + 1 > kInline + 1) pointersHeap_ = std::make_unique<Any*[]>(n + 1);
+    Any* store;
+    if (n > kInline) {
+      heap_ = std::make_unique<Any[]>(n);
+      pointersHeap_ = std::make_unique<Any*[]>(n + 1);
+      store = heap_.get();
+    } else {
+      store = reinterpret_cast<Any*>(inline_);
+      for (size_t i = 0; i < n; i++) new (&store[i]) Any();
+    }
     Any** p = pointers();
     for (size_t i = 0; i < n; i++) p[i] = &store[i];
     p[n] = nullptr;
   }
+  ~Arguments() {
+    if (n_ <= kInline) {
+      Any* store = reinterpret_cast<Any*>(inline_);
+      for (size_t i = 0; i < n_; i++) store[i].~Any();
+    }
+  }
+  Arguments(const Arguments&) = delete;
+  Arguments& operator=(const Arguments&) = delete;
   Any** pointers() { return pointersHeap_ ? pointersHeap_.get() : pointersInline_; }
   Any& operator[](size_t i) { return *pointers()[i]; }
   [[nodiscard]] size_t size() const { return n_; }
@@ -37,11 +55,33 @@ class Arguments {
  private:
   static constexpr size_t kInline = 6;
   size_t n_;
-  Any inline_[kInline];
+  alignas(Any) unsigned char inline_[kInline * sizeof(Any)];
   Any* pointersInline_[kInline + 1];
   std::unique_ptr<Any[]> heap_;
   std::unique_ptr<Any*[]> pointersHeap_;
 };
+
+// f(...) where f is a variable holding a kel Function: the function is
+// held by a counted reference on the stack for the whole call (the
+// arguments or the body may drop the variable's), the result moved
+// straight into `out`. The steps and results of the general path below.
+// -1 when the call is not of that form (nothing evaluated); else 1 or 0.
+int callFunctionVariable(Parser* parser, const FnCallAstNode* node, Any& out) {
+  const auto* ident = static_cast<const IdentAstNode*>(node->target());
+  const Any* callee = ident->variable(parser);
+  if (callee == nullptr) return -1;
+  Translatable* target = refTarget(*callee);
+  if (target == nullptr || typeid(*target) != typeid(Function)) return -1;
+  ObjRef hold(target);
+  const auto& argNodes = node->args();
+  Arguments args(argNodes.size());
+  for (size_t i = 0; i < argNodes.size(); i++) {
+    if (!argNodes[i]->evalValue(parser, args[i])) return 0;
+  }
+  int rc = static_cast<Function*>(target)->invoke(parser, node->location(), args.pointers(), out);
+  if (rc != 0) return fail(parser, node, kEval, rc) ? 1 : 0;
+  return 1;
+}
 
 // Reads an object part to a value (a place is read).
 bool readObjectPart(Parser* parser, const ExprAstNode* node, Any& out) {
@@ -56,6 +96,10 @@ bool readObjectPart(Parser* parser, const ExprAstNode* node, Any& out) {
 
 bool FnCallAstNode::evalValue(Parser* parser, Any& out) const {
   if (!parser->stackRoom(this) || !parser->charge(this)) return false;
+  if (!isNew_ && !hasMemberName_ && target_->getType() == IDENT) {
+    int done = callFunctionVariable(parser, this, out);
+    if (done >= 0) return done != 0;
+  }
   // The target object T (kept alive by `holder` or by the scope chain) and
   // the member name F (null for none).
   Any holder;
@@ -196,32 +240,47 @@ bool FnCallAstNode::evalValue(Parser* parser, Any& out) const {
 
 int Function::call(Parser* parser, const Location* location, Any** args, Any** result) {
   *result = nullptr;
-  const Location& at = location != nullptr ? *location : location_;
+  Any out;
+  int rc = invoke(parser, location != nullptr ? *location : location_, args, out);
+  if (rc != 0) return rc;
+  *result = new Any();
+  moveValue(**result, out);
+  return 0;
+}
+
+int Function::invoke(Parser* parser, const Location& at, Any** args, Any& out) {
   if (!parser->enterCall(at)) return 108;
   // A return that ran in the caller before this call belongs to the caller:
   // keep it aside so that the callee neither sees nor consumes it.
-  std::unique_ptr<Any> callerReturn = parser->getReturnValue();
+  Any callerReturn;
+  bool callerReturned = parser->takeReturnValue(callerReturn);
   // The caller holds a reference to this function for the whole call (the
   // call node keeps the value it called), so the body outlives an
   // assignment that drops the function's last variable.
   parser->push(AbstractVarSet::kFunctionScope);
   AbstractVarSet* scope = parser->getCurrentScope();
+  VarSet* set = parser->debugLevel() > 1 ? scope->asVarSet() : nullptr;  // traced definitions go the long way
   Any** arg = args;
   for (const std::string& name : parameters_) {
     if (arg == nullptr || *arg == nullptr) break;  // missing arguments stay undefined
     Any value;
     kelCopyValue(value, **arg);
-    (void)parser->defineValue(name.c_str(), value, 1);
+    if (set != nullptr) {
+      (void)set->defineValue(name.c_str(), value);
+    } else {
+      (void)parser->defineValue(name.c_str(), value, 1);
+    }
     ++arg;
   }
-  scope->setLocation(displayName(), at);
+  // The call site stays valid while the scope is in use: the calling tree
+  // and this function outlive the call.
+  scope->setCallSite(displayName(), &at);
   int ok = body_ ? body_->execute(parser) : 1;
   parser->pop();
   parser->leaveCall();
-  std::unique_ptr<Any> returned = parser->getReturnValue();
-  parser->setReturnValue(std::move(callerReturn));
+  if (!parser->takeReturnValue(out)) out.setUndefined();
+  if (callerReturned) parser->storeReturnValue(callerReturn);
   if (!ok) return 108;
-  *result = returned ? returned.release() : Any::createUndefined();
   return 0;
 }
 

@@ -50,6 +50,9 @@ bool ExprAstNode::evaluateToValue(Parser* parser, Any** result) const {
   return true;
 }
 
+bool ExprAstNode::evalInt(Parser*, int*) const { return false; }
+bool ExprAstNode::evalCond(Parser*, bool*) const { return false; }
+
 int ExprAstNode::evalRef(Parser* parser, Place&, Any& value) const {
   return evalValue(parser, value) ? kValue : kFailed;
 }
@@ -82,8 +85,9 @@ bool readPlace(Parser* parser, const AstNode* node, const Place& place, Any& out
 }
 
 bool expectBoolean(Parser* parser, const ExprAstNode* node, bool* out) {
+  if (node->evalCond(parser, out)) return true;
   Any value;
-  if (!node->evalValue(parser, value)) return false;
+  if (!evalGeneric(parser, node, value)) return false;
   if (value.getType() != ANY_BOOL || value.isOpaque()) return fail(parser, node, kSyntax, 97);
   *out = value.getBool();
   return true;
@@ -138,6 +142,36 @@ bool LiteralAstNode::evalValue(Parser*, Any& out) const {
   }
 }
 
+bool LiteralAstNode::evalInt(Parser*, int* out) const {
+  const Any& v = token_.value;
+  if (token_.type == Token::LITERAL_NULL || token_.type == Token::LITERAL_UNDEFINED) return false;
+  if (v.getType() != ANY_INT32 || v.isOpaque()) return false;
+  *out = v.getInt32();
+  return true;
+}
+
+bool LiteralAstNode::evalCond(Parser*, bool* out) const {
+  const Any& v = token_.value;
+  if (token_.type == Token::LITERAL_NULL || token_.type == Token::LITERAL_UNDEFINED) return false;
+  if (v.getType() != ANY_BOOL || v.isOpaque()) return false;
+  *out = v.getBool();
+  return true;
+}
+
+bool IdentAstNode::evalInt(Parser* parser, int* out) const {
+  const Any* v = variable(parser);
+  if (v == nullptr || v->getType() != ANY_INT32 || v->isOpaque()) return false;
+  *out = v->getInt32();
+  return true;
+}
+
+bool IdentAstNode::evalCond(Parser* parser, bool* out) const {
+  const Any* v = variable(parser);
+  if (v == nullptr || v->getType() != ANY_BOOL || v->isOpaque()) return false;
+  *out = v->getBool();
+  return true;
+}
+
 Translatable* IdentAstNode::registeredPrototype() const {
   uint64_t generation = PrototypeRegistry::generation();
   if (registryGeneration_ != generation) {
@@ -145,6 +179,19 @@ Translatable* IdentAstNode::registeredPrototype() const {
     registryGeneration_ = generation;
   }
   return prototype_;
+}
+
+Any* IdentAstNode::resolveVariable(Parser* parser) const {
+  AbstractVarSet* scope = parser->getCurrentScope();
+  uint64_t epoch = AbstractVarSet::shapeEpoch();
+  Any* slot = nullptr;
+  if (scope != nullptr && registeredPrototype() == nullptr) {
+    if (VarSet* set = scope->asVarSet()) slot = set->resolveSlot(name_.c_str());
+  }
+  slotScope_ = scope != nullptr ? scope->serial() : 0;
+  slotEpoch_ = epoch;
+  slot_ = slot;
+  return slot;
 }
 
 int IdentAstNode::evalRef(Parser* parser, Place& place, Any&) const {
@@ -157,6 +204,10 @@ int IdentAstNode::evalRef(Parser* parser, Place& place, Any&) const {
 }
 
 bool IdentAstNode::evalValue(Parser* parser, Any& out) const {
+  if (const Any* value = variable(parser)) {
+    kelCopyValue(out, *value);
+    return true;
+  }
   if (Translatable* prototype = registeredPrototype()) {
     out.setRef(new ObjRef(prototype));
     return true;
@@ -268,12 +319,15 @@ inline int failRef(Parser* parser, const AstNode* node, int type, int code) {
 Translatable* borrowedContainer(Parser* parser, const ExprAstNode* node) {
   if (node->getType() != AstNode::IDENT) return nullptr;
   const auto* ident = static_cast<const IdentAstNode*>(node);
-  if (ident->registeredPrototype() != nullptr) return nullptr;
-  AbstractVarSet* scope = parser->getCurrentScope();
-  VarSet* set = scope != nullptr ? scope->asVarSet() : nullptr;
-  if (set == nullptr) return nullptr;
-  const Any* value = set->VarSet::get(ident->name().c_str());
-  if (value == nullptr) return nullptr;
+  const Any* value = ident->variable(parser);
+  if (value == nullptr) {
+    if (ident->registeredPrototype() != nullptr) return nullptr;
+    AbstractVarSet* scope = parser->getCurrentScope();
+    VarSet* set = scope != nullptr ? scope->asVarSet() : nullptr;
+    if (set == nullptr) return nullptr;
+    value = set->VarSet::get(ident->name().c_str());
+    if (value == nullptr) return nullptr;
+  }
   Translatable* target = refTarget(*value);
   if (target == nullptr) return nullptr;
   int id = target->getObjectID();
@@ -375,6 +429,55 @@ bool ArrayDerefAstNode::evalValue(Parser* parser, Any& out) const {
     }
   }
   return ExprAstNode::evalValue(parser, out);
+}
+
+namespace {
+
+// The object a variable named by `node` refers to, for the fast forms
+// (which run no code while they use it); null when `node` is not such a
+// variable.
+inline const Translatable* variableTarget(Parser* parser, const ExprAstNode* node) {
+  if (node->getType() != AstNode::IDENT) return nullptr;
+  const Any* value = static_cast<const IdentAstNode*>(node)->variable(parser);
+  return value != nullptr ? refTarget(*value) : nullptr;
+}
+
+}  // namespace
+
+bool MemberDerefAstNode::evalInt(Parser* parser, int* out) const {
+  // array.length, or an integer member of an attribute set, held in a
+  // variable (as the direct path of evalValue reads them).
+  if (member_ == nullptr || member_->getType() != IDENT) return false;
+  const Translatable* target = variableTarget(parser, object_.get());
+  if (target == nullptr) return false;
+  const auto* member = static_cast<const IdentAstNode*>(member_.get());
+  if (member->registeredPrototype() != nullptr) return false;
+  const char* name = member->name().c_str();
+  int id = target->getObjectID();
+  if (id == OBJ_ANYARRAY_ID) {
+    if (std::strcmp(name, "length") != 0) return false;
+    *out = static_cast<const AnyArray*>(target)->size();
+    return true;
+  }
+  if (id != OBJ_ATTRIBUTES_ID) return false;
+  const Any* value = static_cast<const Attributes*>(target)->getAttribute(name);
+  if (value == nullptr || value->getType() != ANY_INT32 || value->isOpaque()) return false;
+  *out = value->getInt32();
+  return true;
+}
+
+bool ArrayDerefAstNode::evalInt(Parser* parser, int* out) const {
+  // array[index] of an array held in a variable, the index itself of the
+  // fast form (it runs no code that could drop the array).
+  if (indexes_.size() != 1) return false;
+  const Translatable* target = variableTarget(parser, object_.get());
+  if (target == nullptr || target->getObjectID() != OBJ_ANYARRAY_ID) return false;
+  int index;
+  if (!indexes_[0]->evalInt(parser, &index)) return false;
+  const Any* element = static_cast<const AnyArray*>(target)->get(index);
+  if (element == nullptr || element->getType() != ANY_INT32 || element->isOpaque()) return false;
+  *out = element->getInt32();
+  return true;
 }
 
 int MemberDerefAstNode::evalRef(Parser* parser, Place& place, Any& value) const {
@@ -484,12 +587,26 @@ bool AssignmentExprAstNode::assign(Parser* parser, Any* result) const {
     // name = value in the interpreter's own sets: the place below without
     // the virtual protocol.
     AbstractVarSet* scope = parser->getCurrentScope();
-    if (VarSet* set = scope != nullptr ? scope->asVarSet() : nullptr) {
+    if (scope != nullptr && scope->asVarSet() != nullptr) {
       Any value;
       if (!value_->evalValue(parser, value)) return false;
       if (result != nullptr) kelCopyValue(*result, value);
-      const char* name = static_cast<const IdentAstNode*>(target_.get())->name().c_str();
-      if (!set->VarSet::assignValue(name, value)) return fail(parser, this, kReference, 46);
+      // The value may have run code that changed the scopes: looked up now.
+      const auto* ident = static_cast<const IdentAstNode*>(target_.get());
+      if (Any* variable = ident->variable(parser)) {
+        moveValue(*variable, value);
+        return true;
+      }
+      scope = parser->getCurrentScope();
+      VarSet* set = scope != nullptr ? scope->asVarSet() : nullptr;
+      if (set == nullptr) {
+        // Not reached: a call restores the scope it found.
+        if (scope == nullptr || !scope->assignValue(ident->name().c_str(), value)) {
+          return fail(parser, this, kReference, 46);
+        }
+        return true;
+      }
+      if (!set->VarSet::assignValue(ident->name().c_str(), value)) return fail(parser, this, kReference, 46);
       return true;
     }
   }
@@ -514,10 +631,8 @@ bool IncDecAstNode::doIncDec(Parser* parser, Any& out, int step) const {
   // place (the same read and write as below, without the copies).
   if (operand()->getType() == IDENT) {
     const auto* ident = static_cast<const IdentAstNode*>(operand());
-    AbstractVarSet* scope = parser->getCurrentScope();
-    VarSet* set = scope != nullptr ? scope->asVarSet() : nullptr;
-    if (set != nullptr && ident->registeredPrototype() == nullptr) {
-      Any* variable = set->findWritable(ident->name().c_str());
+    {
+      Any* variable = ident->variable(parser);
       if (variable != nullptr && variable->getType() == ANY_INT32 && !variable->isOpaque()) {
         int sub = variable->getSubtype();
         int before = variable->getInt32();
@@ -577,6 +692,20 @@ bool NegativeAstNode::evalValue(Parser* parser, Any& out) const {
   }
 }
 
+bool NegativeAstNode::evalInt(Parser* parser, int* out) const {
+  int v;
+  if (!operand()->evalInt(parser, &v)) return false;
+  *out = static_cast<int>(0u - static_cast<unsigned>(v));  // wraps as setSign does
+  return true;
+}
+
+bool BooleanNotAstNode::evalCond(Parser* parser, bool* out) const {
+  bool v;
+  if (!operand()->evalCond(parser, &v)) return false;
+  *out = !v;
+  return true;
+}
+
 bool BooleanNotAstNode::evalValue(Parser* parser, Any& out) const {
   bool value;
   if (!expectBoolean(parser, operand(), &value)) return false;
@@ -609,6 +738,34 @@ bool TypeofAstNode::evalValue(Parser* parser, Any& out) const {
 }
 
 // ---- logical and conditional operators
+
+bool LogicalAndAstNode::evalInt(Parser*, int*) const { return false; }
+bool LogicalOrAstNode::evalInt(Parser*, int*) const { return false; }
+
+// The right operand only when the left does not decide (as below); a right
+// operand whose fast form fails sends the whole node the ordinary way,
+// which evaluates the effect-free left operand again.
+bool LogicalAndAstNode::evalCond(Parser* parser, bool* out) const {
+  if (!parser->hasStackRoom()) return false;
+  bool v;
+  if (!left()->evalCond(parser, &v)) return false;
+  if (!v) {
+    *out = false;
+    return true;
+  }
+  return right()->evalCond(parser, out);
+}
+
+bool LogicalOrAstNode::evalCond(Parser* parser, bool* out) const {
+  if (!parser->hasStackRoom()) return false;
+  bool v;
+  if (!left()->evalCond(parser, &v)) return false;
+  if (v) {
+    *out = true;
+    return true;
+  }
+  return right()->evalCond(parser, out);
+}
 
 bool LogicalAndAstNode::evalValue(Parser* parser, Any& out) const {
   bool value;

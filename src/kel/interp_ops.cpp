@@ -398,15 +398,112 @@ const Any* borrowedOperand(Parser* parser, const ExprAstNode* node) {
     value = &token.value;
   } else if (node->getType() == AstNode::IDENT) {
     const auto* ident = static_cast<const IdentAstNode*>(node);
-    if (ident->registeredPrototype() != nullptr) return nullptr;
-    AbstractVarSet* scope = parser->getCurrentScope();
-    VarSet* set = scope != nullptr ? scope->asVarSet() : nullptr;
-    if (set == nullptr) return nullptr;
-    value = set->VarSet::get(ident->name().c_str());
+    value = ident->variable(parser);
+    if (value == nullptr) {
+      if (ident->registeredPrototype() != nullptr) return nullptr;
+      AbstractVarSet* scope = parser->getCurrentScope();
+      VarSet* set = scope != nullptr ? scope->asVarSet() : nullptr;
+      if (set == nullptr) return nullptr;
+      value = set->VarSet::get(ident->name().c_str());
+    }
   }
   if (value == nullptr || value->isOpaque()) return nullptr;
   int type = value->getType();
   return type >= ANY_NULL && type <= ANY_UNDEFINED && type != ANY_REF ? value : nullptr;
+}
+
+// The 32-bit integer operators of mathOp and bitOp on two plain 32-bit
+// integers; false where those report an error (division by zero) or for an
+// operator that gives no integer.
+inline bool intOp(int op, int a, int b, int* out) {
+  auto ua = static_cast<unsigned>(a);
+  auto ub = static_cast<unsigned>(b);
+  switch (op) {
+    case OP_ADD: *out = static_cast<int>(ua + ub); return true;
+    case OP_SUB: *out = static_cast<int>(ua - ub); return true;
+    case OP_MUL: *out = static_cast<int>(ua * ub); return true;
+    case OP_DIV:
+    case OP_MOD:
+      if (b == 0) return false;
+      if (b == -1) {
+        *out = op == OP_DIV ? static_cast<int>(0u - ua) : 0;
+        return true;
+      }
+      *out = op == OP_DIV ? a / b : a % b;
+      return true;
+    case OP_BIT_AND: *out = a & b; return true;
+    case OP_BIT_OR: *out = a | b; return true;
+    case OP_BIT_XOR: *out = a ^ b; return true;
+    case OP_SHL: *out = static_cast<int>(ua << (ub & 31u)); return true;
+    case OP_SHR: *out = a >> (ub & 31u); return true;
+    case OP_USHR: *out = static_cast<int>(ua >> (ub & 31u)); return true;
+    default: return false;
+  }
+}
+
+// The operator code a binary node evaluates with.
+inline int opOf(const BinaryExprAstNode* node) {
+  switch (node->getType()) {
+    case AstNode::BITWISE_AND: return OP_BIT_AND;
+    case AstNode::BITWISE_OR: return OP_BIT_OR;
+    case AstNode::BITWISE_XOR: return OP_BIT_XOR;
+    default: return node->opCode();
+  }
+}
+
+bool evalMath(Parser* parser, const BinaryExprAstNode* node, int op, Any& out);
+bool evalBits(Parser* parser, const BinaryExprAstNode* node, int op, Any& out);
+
+// Evaluates an operand of an operator whose fast form failed: an operator
+// node below is evaluated the ordinary way at once (its fast form would
+// fail on the same operand again), anything else by its evalValue.
+bool evalOperand(Parser* parser, const ExprAstNode* node, Any& out) {
+  switch (node->getType()) {
+    case AstNode::ADD:
+    case AstNode::MUL:
+    case AstNode::COMPARE:
+    case AstNode::EQUALS: {
+      const auto* binary = static_cast<const BinaryExprAstNode*>(node);
+      return evalMath(parser, binary, binary->opCode(), out);
+    }
+    case AstNode::SHIFT:
+    case AstNode::BITWISE_AND:
+    case AstNode::BITWISE_OR:
+    case AstNode::BITWISE_XOR: {
+      const auto* binary = static_cast<const BinaryExprAstNode*>(node);
+      return evalBits(parser, binary, opOf(binary), out);
+    }
+    default:
+      return node->evalValue(parser, out);
+  }
+}
+
+// The fast form of the integer operators: both operands plain 32-bit
+// integers by their own fast forms.
+inline bool binaryInt(Parser* parser, const BinaryExprAstNode* node, int op, int* out) {
+  if (!parser->hasStackRoom()) return false;
+  int a;
+  int b;
+  return node->left()->evalInt(parser, &a) && node->right()->evalInt(parser, &b) && intOp(op, a, b, out);
+}
+
+// The fast form of the comparisons: two plain 32-bit integers.
+inline bool compareInt(Parser* parser, const BinaryExprAstNode* node, bool* out) {
+  if (!parser->hasStackRoom()) return false;
+  int a;
+  int b;
+  if (!node->left()->evalInt(parser, &a) || !node->right()->evalInt(parser, &b)) return false;
+  switch (node->opCode()) {
+    case OP_LT: *out = a < b; return true;
+    case OP_LE: *out = a <= b; return true;
+    case OP_GT: *out = a > b; return true;
+    case OP_GE: *out = a >= b; return true;
+    case OP_EQ:
+    case OP_STRICT_EQ: *out = a == b; return true;
+    case OP_NE:
+    case OP_STRICT_NE: *out = a != b; return true;
+    default: return false;
+  }
 }
 
 bool evalMath(Parser* parser, const BinaryExprAstNode* node, int op, Any& out) {
@@ -417,12 +514,12 @@ bool evalMath(Parser* parser, const BinaryExprAstNode* node, int op, Any& out) {
   Any right;
   const Any* l = runsNoCode(node->right()) ? borrowedOperand(parser, node->left()) : nullptr;
   if (l == nullptr) {
-    if (!node->left()->evalValue(parser, left)) return false;
+    if (!evalOperand(parser, node->left(), left)) return false;
     l = &left;
   }
   const Any* r = borrowedOperand(parser, node->right());
   if (r == nullptr) {
-    if (!node->right()->evalValue(parser, right)) return false;
+    if (!evalOperand(parser, node->right(), right)) return false;
     r = &right;
   }
   // Sums, differences, products and comparisons of two 32-bit integers
@@ -448,17 +545,53 @@ bool evalBits(Parser* parser, const BinaryExprAstNode* node, int op, Any& out) {
   if (!parser->stackRoom(node)) return false;
   Any left;
   Any right;
-  if (!node->left()->evalValue(parser, left) || !node->right()->evalValue(parser, right)) return false;
+  if (!evalOperand(parser, node->left(), left) || !evalOperand(parser, node->right(), right)) return false;
   return bitOp(parser, node, op, left, right, out);
 }
 
 }  // namespace
 
-bool AddAstNode::evalValue(Parser* parser, Any& out) const { return evalMath(parser, this, opCode(), out); }
-bool MulAstNode::evalValue(Parser* parser, Any& out) const { return evalMath(parser, this, opCode(), out); }
-bool CompareAstNode::evalValue(Parser* parser, Any& out) const { return evalMath(parser, this, opCode(), out); }
-bool EqualsAstNode::evalValue(Parser* parser, Any& out) const { return evalMath(parser, this, opCode(), out); }
-bool ShiftAstNode::evalValue(Parser* parser, Any& out) const { return evalBits(parser, this, opCode(), out); }
-bool BitwiseAndAstNode::evalValue(Parser* parser, Any& out) const { return evalBits(parser, this, OP_BIT_AND, out); }
-bool BitwiseOrAstNode::evalValue(Parser* parser, Any& out) const { return evalBits(parser, this, OP_BIT_OR, out); }
-bool BitwiseXorAstNode::evalValue(Parser* parser, Any& out) const { return evalBits(parser, this, OP_BIT_XOR, out); }
+namespace interp {
+
+bool evalGeneric(Parser* parser, const ExprAstNode* node, Any& out) { return evalOperand(parser, node, out); }
+
+}  // namespace interp
+
+// Integer operators: the fast form first (a result of 32 bits carries no
+// subtype, as the ordinary form's does not).
+#define KEL_INT_OPERATOR(Class)                                                                      \
+  bool Class::evalValue(Parser* parser, Any& out) const {                                            \
+    int v;                                                                                           \
+    if (evalInt(parser, &v)) {                                                                       \
+      out.set(v);                                                                                    \
+      return true;                                                                                   \
+    }                                                                                                \
+    return evalOperand(parser, this, out);                                                           \
+  }                                                                                                  \
+  bool Class::evalInt(Parser* parser, int* out) const { return binaryInt(parser, this, opOf(this), out); } \
+  bool Class::evalCond(Parser*, bool*) const { return false; }
+
+KEL_INT_OPERATOR(AddAstNode)
+KEL_INT_OPERATOR(MulAstNode)
+KEL_INT_OPERATOR(ShiftAstNode)
+KEL_INT_OPERATOR(BitwiseAndAstNode)
+KEL_INT_OPERATOR(BitwiseOrAstNode)
+KEL_INT_OPERATOR(BitwiseXorAstNode)
+#undef KEL_INT_OPERATOR
+
+// Comparisons: the fast form first.
+#define KEL_COMPARISON(Class)                                                \
+  bool Class::evalValue(Parser* parser, Any& out) const {                    \
+    bool v;                                                                  \
+    if (compareInt(parser, this, &v)) {                                      \
+      out.set(v);                                                            \
+      return true;                                                           \
+    }                                                                        \
+    return evalOperand(parser, this, out);                                   \
+  }                                                                          \
+  bool Class::evalInt(Parser*, int*) const { return false; }                 \
+  bool Class::evalCond(Parser* parser, bool* out) const { return compareInt(parser, this, out); }
+
+KEL_COMPARISON(CompareAstNode)
+KEL_COMPARISON(EqualsAstNode)
+#undef KEL_COMPARISON

@@ -229,9 +229,9 @@ int ReturnStmtAstNode::execute(Parser* parser) const {
   if (!leading(parser, this)) return 0;
   // The value is read here: a place named by the expression may belong to a
   // scope that ends with the function.
-  auto value = std::make_unique<Any>();
-  if (!value_->evalValue(parser, *value)) return 0;
-  parser->setReturnValue(std::move(value));
+  Any value;
+  if (!value_->evalValue(parser, value)) return 0;
+  parser->storeReturnValue(value);
   return 1;
 }
 

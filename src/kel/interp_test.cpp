@@ -337,6 +337,65 @@ TEST(Interp, OneTreeRunsManyTimes) {
   }
 }
 
+// Runs `parser`'s script in `scope` and gives its return value's text.
+std::string returned(Parser& parser, AbstractVarSet* scope) {
+  if (parser.executeScript(nullptr, scope) == 0) {
+    std::string error = "error " + parser.getError()->text();
+    parser.recover();
+    return error.substr(0, error.find('\n'));
+  }
+  std::unique_ptr<Any> value = parser.getReturnValue();
+  if (!value) return "none";
+  char* text = value->toString(&parser);
+  std::string result = text != nullptr ? text : "null";
+  std::free(text);
+  return result;
+}
+
+TEST(Interp, LoopNamesFollowChangesMadeFromOutside) {
+  // One tree run again and again while the embedding changes the set its
+  // names lead to: a this-map, its attributes, a read-only set, a name
+  // turned into a sub-set and back, a removed variable. Nothing in the
+  // script itself makes or drops a scope.
+  ObjRef root = Parser::buildRootVarSet();
+  ObjRef scope(new VarSet());
+  auto* set = static_cast<VarSet*>(scope.getTarget());
+  set->setParent(setOf(root));
+  ASSERT_TRUE(set->define("x", new Any(1)));
+  ASSERT_TRUE(setOf(root)->define("r", new Any(0)));
+  ASSERT_TRUE(setOf(root)->define("i", new Any(0)));
+  Parser parser("t", "r = 0; for (i = 0; i < 3; i++) { r = r + x; } return r;", nullptr, 1, 1, false);
+  ASSERT_TRUE(parser.parseScript());
+  EXPECT_EQ(returned(parser, set), "3");
+
+  auto* map = new Attributes();
+  map->addAttribute("x", new Any(10));
+  set->setThis(map);
+  EXPECT_EQ(returned(parser, set), "30");
+  map->addOrSetAttribute("x", new Any(20));
+  EXPECT_EQ(returned(parser, set), "60");
+  set->clearThis();
+  EXPECT_EQ(returned(parser, set), "3");
+
+  // Read-only: reads still reach its variables.
+  set->setReadOnly(true);
+  EXPECT_EQ(returned(parser, set), "3");
+  set->setReadOnly(false);
+
+  ObjRef sub(new VarSet());
+  ASSERT_TRUE(set->define("x", static_cast<AbstractVarSet*>(sub.getTarget())));
+  EXPECT_EQ(returned(parser, set), "error TypeError: Operand illegal for math operation");  // a set plus a number
+  ASSERT_TRUE(set->define("x", new Any(2)));
+  EXPECT_EQ(returned(parser, set), "6");
+  set->clear("x");
+  ASSERT_TRUE(setOf(root)->define("x", new Any(4)));
+  EXPECT_EQ(returned(parser, set), "12");
+  set->clear("x");  // no longer here: the root's stays
+  EXPECT_EQ(returned(parser, set), "12");
+  setOf(root)->clear("x");
+  EXPECT_EQ(returned(parser, set), "error ReferenceError: Variable not defined");
+}
+
 TEST(Interp, NativeAndShadowFunctions) {
   NativeFunction native;
   Any* out = nullptr;

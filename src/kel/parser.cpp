@@ -147,20 +147,33 @@ void Parser::addTraceback(Error& error, const Location& location) const {
 
 AbstractVarSet* Parser::rootScope() const { return static_cast<AbstractVarSet*>(rootScope_.getTarget()); }
 
-AbstractVarSet* Parser::getCurrentScope() const {
-  return static_cast<AbstractVarSet*>(currentScope_.getTarget());
-}
 
 void Parser::setScopes(AbstractVarSet* scope) {
   rootScope_.set(scope);
   currentScope_.set(scope);
+  current_ = scope;
 }
 
-void Parser::setCurrentScope(AbstractVarSet* scope) { currentScope_.set(scope); }
+void Parser::setCurrentScope(AbstractVarSet* scope) {
+  currentScope_.set(scope);
+  current_ = scope;
+}
 
-std::unique_ptr<Any> Parser::getReturnValue() { return std::move(returnValue_); }
+std::unique_ptr<Any> Parser::getReturnValue() {
+  if (!hasReturnValue_) return nullptr;
+  auto value = std::make_unique<Any>();
+  (void)takeReturnValue(*value);
+  return value;
+}
 
-void Parser::setReturnValue(std::unique_ptr<Any> value) { returnValue_ = std::move(value); }
+void Parser::setReturnValue(std::unique_ptr<Any> value) {
+  if (value) {
+    storeReturnValue(*value);
+  } else {
+    returnValue_.clear();
+    hasReturnValue_ = false;
+  }
+}
 
 void Parser::setSwitchValue(std::unique_ptr<Any> value) { switchValue_ = std::move(value); }
 

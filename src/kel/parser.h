@@ -132,7 +132,7 @@ class Parser {
   [[nodiscard]] const Principal* principal() const { return principal_; }
   void setPrincipal(const Principal* principal) { principal_ = principal; }
   [[nodiscard]] AbstractVarSet* rootScope() const;
-  [[nodiscard]] AbstractVarSet* getCurrentScope() const;
+  [[nodiscard]] AbstractVarSet* getCurrentScope() const { return current_; }
   // Makes `scope` both root and current scope (null drops both).
   void setScopes(AbstractVarSet* scope);
   void setCurrentScope(AbstractVarSet* scope);
@@ -144,6 +144,21 @@ class Parser {
   // Hands the stored return value over (null when none); the parser forgets it.
   [[nodiscard]] std::unique_ptr<Any> getReturnValue();
   void setReturnValue(std::unique_ptr<Any> value);
+  // The interpreter's forms, moving values in place: store `value` (left
+  // empty) as the return value; move the return value, if any, into `out`
+  // (false when there is none, `out` untouched).
+  void storeReturnValue(Any& value) {
+    if (!returnValue_.copyPlainFrom(value)) returnValue_.takeFrom(value);
+    value.clear();
+    hasReturnValue_ = true;
+  }
+  [[nodiscard]] bool takeReturnValue(Any& out) {
+    if (!hasReturnValue_) return false;
+    if (!out.copyPlainFrom(returnValue_)) out.takeFrom(returnValue_);
+    returnValue_.clear();
+    hasReturnValue_ = false;
+    return true;
+  }
   [[nodiscard]] const Any* switchValue() const { return switchValue_.get(); }
   void setSwitchValue(std::unique_ptr<Any> value);
 
@@ -244,6 +259,11 @@ class Parser {
     // sanitizer moves locals elsewhere.
     return static_cast<const char*>(__builtin_frame_address(0)) > stackLimit_ || stackExhausted(node);
   }
+  // The same test without storing an error (for the fast forms, which
+  // leave the report to the ordinary evaluation).
+  [[nodiscard]] bool hasStackRoom() const {
+    return static_cast<const char*>(__builtin_frame_address(0)) > stackLimit_;
+  }
   // Sets the stack bound of the running thread (done by each execution).
   void prepareStackLimit();
 
@@ -340,6 +360,7 @@ class Parser {
   const Principal* principal_ = nullptr;
   ObjRef rootScope_;
   ObjRef currentScope_;
+  AbstractVarSet* current_ = nullptr;  // currentScope_'s target
   Lex lex_;
   Token tokens_[3];
   Token* cur_ = &tokens_[0];
@@ -350,7 +371,8 @@ class Parser {
   bool errorFlag_ = false;
   std::unique_ptr<Error> error_;
   std::string sourceName_;
-  std::unique_ptr<Any> returnValue_;
+  Any returnValue_;  // meaningful when hasReturnValue_
+  bool hasReturnValue_ = false;
   std::string traceLine_;
   std::unique_ptr<Any> switchValue_;
   int depth_ = 0;

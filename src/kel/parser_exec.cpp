@@ -70,7 +70,9 @@ int Parser::executeScript(const Principal* principal, AbstractVarSet* varSet) {
   principal_ = principal;
   setScopes(varSet);
   prepareStackLimit();
-  returnValue_.reset();  // a value no one took belongs to an earlier run
+  // A value no one took belongs to an earlier run.
+  returnValue_.clear();
+  hasReturnValue_ = false;
   callDepth_ = 0;
   int result = scriptTree_ ? scriptTree_->execute(this) : 0;
   setScopes(nullptr);
@@ -103,6 +105,7 @@ void Parser::push(int kind) {
   scope->setScopeKind(kind);
   scope->setParent(getCurrentScope());
   currentScope_.set(scope);
+  current_ = scope;
   if (debugLevel_ <= 1) printf(1, "Parser: pushing varset, scope = %d\n", kind);
 }
 
@@ -110,7 +113,9 @@ void Parser::pop() {
   AbstractVarSet* current = getCurrentScope();
   if (current == nullptr || current == rootScope()) return;
   if (debugLevel_ <= 1) printf(1, "Parser: popping varset\n");
-  currentScope_.set(current->parent());
+  AbstractVarSet* parent = current->parent();
+  currentScope_.set(parent);
+  current_ = parent;
 }
 
 void Parser::popAll() {

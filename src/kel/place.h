@@ -78,7 +78,13 @@ class Place {
                               bool temporaryOwner = false);
 // Copies `source` into `out` the way a variable read does: scalars and
 // texts by value, references sharing their target.
-void kelCopyValue(Any& out, const Any& source);
+// Numbers and the other plain values are copied inline.
+void kelCopyValueSlow(Any& out, const Any& source);
+inline void kelCopyValue(Any& out, const Any& source) {
+  int code = source.getType();
+  if ((code == ANY_INT32 || code == ANY_INT64 || source.getSubtype() == 0) && out.copyPlainFrom(source)) return;
+  kelCopyValueSlow(out, source);
+}
 
 // A storage place as an object (a Translatable whose isAssignable is true).
 class Assignable : public Translatable {

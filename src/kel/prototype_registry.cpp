@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "kel/abstract_var_set.h"
 #include "kel/member_names.h"
 #include "kel/parser.h"
 #include "model/any.h"
@@ -29,13 +30,19 @@ struct Registry {
   std::vector<Entry*> entries;
   std::unordered_map<std::string, Entry*> byName;       // newest entry of each name
   std::unordered_map<int, Entry*> prototypeById;        // newest non-alias entry of each id
-  std::atomic<uint64_t> generation{1};
 };
 
 Registry& registry() {
   // Never destroyed: prototypes may be looked up while the process exits.
   static Registry* r = new Registry;
   return *r;
+}
+
+// A registry change also changes what names lead to (a prototype's name
+// wins over variables): caches keyed by the scopes' shape epoch drop too.
+void registryChanged() {
+  PrototypeRegistry::noteChange();
+  AbstractVarSet::noteShapeChange();
 }
 
 const char* stripPrefix(const char* name) {
@@ -52,7 +59,7 @@ void addLocked(Registry& r, int objectId, const char* name, Translatable* protot
   r.entries.push_back(entry);
   r.byName[entry->name] = entry;
   if (!isAlias) r.prototypeById[objectId] = entry;
-  r.generation++;
+  registryChanged();
 }
 
 }  // namespace
@@ -81,7 +88,7 @@ void PrototypeRegistry::registerMembers(const char* name, const int* memberIndex
   if (it == r.byName.end()) return;
   it->second->members.clear();
   for (const int* p = memberIndexes; p != nullptr && *p != 0; p++) it->second->members.push_back(*p);
-  r.generation++;
+  registryChanged();
 }
 
 Translatable* PrototypeRegistry::findPrototype(int objectId) {
@@ -136,12 +143,12 @@ void PrototypeRegistry::unregisterAll() {
     dead.swap(r.entries);
     r.byName.clear();
     r.prototypeById.clear();
-    r.generation++;
+    registryChanged();
   }
   for (Entry* e : dead) delete e;
 }
 
-uint64_t PrototypeRegistry::generation() { return registry().generation.load(std::memory_order_relaxed); }
+std::atomic<uint64_t> PrototypeRegistry::generation_{1};
 
 // ---- the parser's static registry interface
 

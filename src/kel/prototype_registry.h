@@ -7,6 +7,7 @@
 // (the Java bridge runs all kel work under one process-wide lock).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 class Any;
@@ -42,5 +43,9 @@ class PrototypeRegistry {
   static void unregisterAll();
   // Changes whenever an entry is added or removed: lookups cached by a
   // syntax-tree node stay valid while it is unchanged.
-  [[nodiscard]] static uint64_t generation();
+  [[nodiscard]] static uint64_t generation() { return generation_.load(std::memory_order_relaxed); }
+  static void noteChange() { generation_.fetch_add(1, std::memory_order_relaxed); }
+
+ private:
+  static std::atomic<uint64_t> generation_;
 };

@@ -9,23 +9,30 @@
 #include "model/any_array.h"
 #include "model/attributes.h"
 #include "model/string_builder.h"
+#include "kel/block_cache.h"
 #include "kel/place.h"
 
 // One allocation per variable: the entry holds its value and its name.
+// Entries of short names come from a per-thread cache of blocks.
 struct VarSet::Entry {
   Entry* next = nullptr;
   ObjRef subSet;          // may be empty
   Any value;              // meaningful when hasValue
   bool hasValue = false;
+  bool cached = false;    // the block came from EntryBlocks
   char name[1];           // the name's bytes run on past the struct
 
   static Entry* make(const char* name) {
     size_t n = std::strlen(name);
-    void* raw = ::operator new(sizeof(Entry) + n);
+    bool small = sizeof(Entry) + n <= kSmallBlock;
+    void* raw = small ? EntryBlocks::take() : ::operator new(sizeof(Entry) + n);
     auto* e = new (raw) Entry;
+    e->cached = small;
     std::memcpy(e->name, name, n + 1);
     return e;
   }
+  static constexpr size_t kSmallBlock = 128;
+  using EntryBlocks = BlockCache<kSmallBlock>;
   // Drops the value (a sub-set may take its place).
   void dropValue() {
     value.clear();
@@ -82,9 +89,12 @@ void copyValue(Any& out, const Any& source) {
 
 }  // namespace
 
-void kelCopyValue(Any& out, const Any& source) { copyValue(out, source); }
+void kelCopyValueSlow(Any& out, const Any& source) { copyValue(out, source); }
 
 // ---- AbstractVarSet defaults and the object protocol
+
+std::atomic<uint64_t> AbstractVarSet::shapeEpoch_{1};
+std::atomic<uint64_t> AbstractVarSet::nextSerial_{1};
 
 int AbstractVarSet::readVariable(const char* name, Any& out) {
   if (Any* value = get(name)) {
@@ -138,8 +148,29 @@ VarSet::~VarSet() {
 }
 
 void VarSet::destroy(Entry* entry) {
+  bool cached = entry->cached;
   entry->~Entry();
-  ::operator delete(entry);
+  if (cached) {
+    Entry::EntryBlocks::give(entry);
+  } else {
+    ::operator delete(entry);
+  }
+}
+
+namespace {
+using SetBlocks = BlockCache<sizeof(VarSet)>;
+}  // namespace
+
+void* VarSet::operator new(size_t size) {
+  return size == SetBlocks::kBlockSize ? SetBlocks::take() : ::operator new(size);
+}
+
+void VarSet::operator delete(void* block, size_t size) {
+  if (size == SetBlocks::kBlockSize) {
+    SetBlocks::give(block);
+  } else {
+    ::operator delete(block);
+  }
 }
 
 VarSet::Entry* VarSet::find(const char* name) const {
@@ -154,6 +185,7 @@ VarSet::Entry* VarSet::findOrAdd(const char* name) {
   Entry* e = Entry::make(name);
   e->next = entries_;
   entries_ = e;
+  noteChangeHere();
   return e;
 }
 
@@ -179,6 +211,7 @@ bool VarSet::set(const char* name, AbstractVarSet* subSet) {
     if (Entry* e = find(name)) {
       e->dropValue();
       e->subSet.set(subSet);
+      noteChangeHere();
       return true;
     }
   }
@@ -191,6 +224,7 @@ bool VarSet::define(const char* name, AbstractVarSet* subSet) {
   Entry* e = findOrAdd(name);
   e->dropValue();
   e->subSet.set(subSet);
+  noteChangeHere();
   return true;
 }
 
@@ -223,9 +257,12 @@ bool VarSet::assignValue(const char* name, Any& value) {
   for (VarSet* s = this; s != nullptr;) {
     if (!s->readOnly_) {
       if (Entry* e = s->find(name)) {
-        e->subSet.set(nullptr);
-        e->value.takeFrom(value);
-        e->hasValue = true;
+        if (!e->hasValue) {
+          e->subSet.set(nullptr);
+          e->hasValue = true;
+          s->noteChangeHere();
+        }
+        if (!e->value.copyPlainFrom(value)) e->value.takeFrom(value);
         value.clear();
         return true;
       }
@@ -236,6 +273,21 @@ bool VarSet::assignValue(const char* name, Any& value) {
     if (s == nullptr) return p->assignValue(name, value);
   }
   return false;
+}
+
+Any* VarSet::resolveSlot(const char* name) {
+  if (name == nullptr) return nullptr;
+  for (VarSet* s = this; s != nullptr;) {
+    // From now on a change of this set's shape may change a cached answer.
+    s->shapeCached_ = true;
+    // A this-map may gain the name without the epoch changing.
+    if (s->this_.getTarget() != nullptr) return nullptr;
+    if (Entry* e = s->find(name)) return !s->readOnly_ && e->hasValue ? &e->value : nullptr;
+    AbstractVarSet* p = s->parent();
+    if (p == nullptr) return nullptr;
+    s = p->asVarSet();
+  }
+  return nullptr;
 }
 
 Any* VarSet::findWritable(const char* name) {
@@ -259,9 +311,12 @@ bool VarSet::define(const char* name, Any* value) {
     return false;
   }
   Entry* e = findOrAdd(name);
-  e->subSet.set(nullptr);
+  if (!e->hasValue) {
+    e->subSet.set(nullptr);
+    e->hasValue = true;
+    noteChangeHere();
+  }
   e->value.takeFrom(*value);
-  e->hasValue = true;
   delete value;
   return true;
 }
@@ -269,9 +324,12 @@ bool VarSet::define(const char* name, Any* value) {
 bool VarSet::defineValue(const char* name, Any& value) {
   if (readOnly_ || name == nullptr) return false;
   Entry* e = findOrAdd(name);
-  e->subSet.set(nullptr);
-  e->value.takeFrom(value);
-  e->hasValue = true;
+  if (!e->hasValue) {
+    e->subSet.set(nullptr);
+    e->hasValue = true;
+    noteChangeHere();
+  }
+  if (!e->value.copyPlainFrom(value)) e->value.takeFrom(value);
   value.clear();
   return true;
 }
@@ -282,6 +340,7 @@ void VarSet::clear(const char* name) {
     if (std::strcmp((*link)->name, name) == 0) {
       Entry* dead = *link;
       *link = dead->next;
+      noteChangeHere();
       destroy(dead);
       return;
     }
@@ -292,6 +351,7 @@ void VarSet::clear() {
   if (readOnly_) return;
   Entry* e = entries_;
   entries_ = nullptr;
+  noteChangeHere();
   while (e != nullptr) {
     Entry* next = e->next;
     if (e->hasValue && e->value.getType() == ANY_REF) {
@@ -312,8 +372,14 @@ void VarSet::clear() {
   }
 }
 
-void VarSet::setThis(Attributes* map) { this_.set(map); }
-void VarSet::clearThis() { this_.set(nullptr); }
+void VarSet::setThis(Attributes* map) {
+  this_.set(map);
+  noteShapeChange();
+}
+void VarSet::clearThis() {
+  this_.set(nullptr);
+  noteShapeChange();
+}
 Attributes* VarSet::getThis() { return static_cast<Attributes*>(this_.getTarget()); }
 
 char** VarSet::getLocalVariables() {

@@ -8,14 +8,21 @@
 #include "kel/abstract_var_set.h"
 #include "model/obj_ref.h"
 
-class VarSet : public AbstractVarSet {
+class VarSet final : public AbstractVarSet {
  public:
   VarSet();
   ~VarSet() override;
   VarSet(const VarSet&) = delete;
   VarSet& operator=(const VarSet&) = delete;
+  // Scopes are made and dropped on every call: their blocks come from a
+  // per-thread cache (block_cache.h).
+  static void* operator new(size_t size);
+  static void operator delete(void* block, size_t size);
 
-  void setReadOnly(bool readOnly) override { readOnly_ = readOnly; }
+  void setReadOnly(bool readOnly) override {
+    readOnly_ = readOnly;
+    noteShapeChange();
+  }
   [[nodiscard]] bool isReadOnly() const { return readOnly_; }
   // The first entry of that name with a sub-set, here or in a parent.
   AbstractVarSet* getSubSet(const char* name) override;
@@ -46,6 +53,11 @@ class VarSet : public AbstractVarSet {
   // they reach the same one (a value entry of a writable VarSet, no this-map
   // attribute of that name on the way), for changing it in place; else null.
   [[nodiscard]] Any* findWritable(const char* name);
+  // findWritable's variable when, besides, no this-map lies on the way (its
+  // attributes can change without the shape epoch): the answer then stays
+  // right while AbstractVarSet::shapeEpoch() is unchanged, so it may be
+  // cached with it. Null when there is no such variable.
+  [[nodiscard]] Any* resolveSlot(const char* name);
   // define(name, value) moving the value in place.
   bool defineValue(const char* name, Any& value);
 

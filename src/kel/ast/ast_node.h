@@ -109,6 +109,18 @@ class ExprAstNode : public AstNode {
   // place is read. Base: evalRef, then the place's read. Every node class
   // overrides at least one of the two.
   [[nodiscard]] virtual bool evalValue(Parser* parser, Any& out) const;
+
+  // The effect-free fast forms, for loops over counters and containers: a
+  // subtree made only of names, literals, the integer, comparison and
+  // logical operators over them, and members and elements read from
+  // containers held in variables, evaluated without temporaries. True with
+  // the result when the subtree is of that form and every value on the way
+  // is a plain 32-bit integer (evalInt) or a boolean (evalCond); false
+  // otherwise, having changed nothing and stored no error: the caller then
+  // evaluates the node the ordinary way, which gives the same result or
+  // reports the error. Base: false.
+  [[nodiscard]] virtual bool evalInt(Parser* parser, int* out) const;
+  [[nodiscard]] virtual bool evalCond(Parser* parser, bool* out) const;
 };
 
 using ExprPtr = std::unique_ptr<ExprAstNode>;

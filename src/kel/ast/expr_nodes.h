@@ -51,6 +51,8 @@ class LiteralAstNode : public ExprAstNode {
   LiteralAstNode(const Location& location, Token& token);
   Kind getType() const override { return LITERAL; }
   bool evalValue(Parser* parser, Any& out) const override;
+  bool evalInt(Parser* parser, int* out) const override;
+  bool evalCond(Parser* parser, bool* out) const override;
   void dump(std::string& out, int indent) const override;
   [[nodiscard]] const Token& token() const { return token_; }
 
@@ -63,18 +65,34 @@ class IdentAstNode : public ExprAstNode {
   IdentAstNode(const Location& location, std::string name) : ExprAstNode(location), name_(std::move(name)) {}
   Kind getType() const override { return IDENT; }
   bool evalValue(Parser* parser, Any& out) const override;
+  bool evalInt(Parser* parser, int* out) const override;
+  bool evalCond(Parser* parser, bool* out) const override;
   int evalRef(Parser* parser, Place& place, Any& value) const override;
   // The prototype registered under this name, or null; cached until the
   // registry changes.
   [[nodiscard]] Translatable* registeredPrototype() const;
+  // The variable this name reaches from the parser's current scope, to be
+  // read or written in place: a value entry of the interpreter's own sets
+  // that both a read and an assignment reach (VarSet::resolveSlot). Null
+  // when the name must take the general path (a registered prototype of
+  // that name, no such variable, a this-map or a set of another kind on
+  // the way, a read-only set). Remembered with the scope and the shape
+  // epoch, so a loop finds its variables without a search.
+  // Defined in interp.h (the interpreter's files use it).
+  [[nodiscard]] inline Any* variable(Parser* parser) const;
   bool isIdentifier() const override { return true; }
   void dump(std::string& out, int indent) const override;
   [[nodiscard]] const std::string& name() const { return name_; }
 
  private:
+  Any* resolveVariable(Parser* parser) const;
+
   std::string name_;
   mutable uint64_t registryGeneration_ = 0;
   mutable Translatable* prototype_ = nullptr;
+  mutable uint64_t slotScope_ = 0;  // the scope's serial
+  mutable uint64_t slotEpoch_ = 0;
+  mutable Any* slot_ = nullptr;
 };
 
 // A function expression: refers to the Function the parser made.
@@ -125,6 +143,7 @@ class MemberDerefAstNode : public ExprAstNode {
   Kind getType() const override { return MEMBER_DEREF; }
   int evalRef(Parser* parser, Place& place, Any& value) const override;
   bool evalValue(Parser* parser, Any& out) const override;
+  bool evalInt(Parser* parser, int* out) const override;
   void dump(std::string& out, int indent) const override;
   [[nodiscard]] const ExprAstNode* object() const { return object_.get(); }
   [[nodiscard]] const ExprAstNode* member() const { return member_.get(); }
@@ -141,6 +160,7 @@ class ArrayDerefAstNode : public ExprAstNode {
   Kind getType() const override { return ARRAY_DEREF; }
   int evalRef(Parser* parser, Place& place, Any& value) const override;
   bool evalValue(Parser* parser, Any& out) const override;
+  bool evalInt(Parser* parser, int* out) const override;
   void dump(std::string& out, int indent) const override;
   [[nodiscard]] const ExprAstNode* object() const { return object_.get(); }
   [[nodiscard]] const std::vector<ExprPtr>& indexes() const { return indexes_; }
@@ -203,6 +223,7 @@ class NegativeAstNode : public UnaryExprAstNode {
   using UnaryExprAstNode::UnaryExprAstNode;
   Kind getType() const override { return NEGATIVE; }
   bool evalValue(Parser* parser, Any& out) const override;
+  bool evalInt(Parser* parser, int* out) const override;
 
  protected:
   const char* dumpName() const override { return "Negative"; }
@@ -213,6 +234,7 @@ class BooleanNotAstNode : public UnaryExprAstNode {
   using UnaryExprAstNode::UnaryExprAstNode;
   Kind getType() const override { return BOOLEAN_NOT; }
   bool evalValue(Parser* parser, Any& out) const override;
+  bool evalCond(Parser* parser, bool* out) const override;
 
  protected:
   const char* dumpName() const override { return "Not"; }
@@ -299,6 +321,8 @@ class BinaryExprAstNode : public ExprAstNode {
     using BinaryExprAstNode::BinaryExprAstNode;                                                  \
     Kind getType() const override { return KindValue; }                                          \
     bool evalValue(Parser* parser, Any& out) const override;                                     \
+    bool evalInt(Parser* parser, int* out) const override;                                       \
+    bool evalCond(Parser* parser, bool* out) const override;                                     \
                                                                                                  \
    protected:                                                                                    \
     const char* dumpName() const override { return Name; }                                       \

@@ -568,6 +568,15 @@ int assignToContainer(Parser* parser, const AssignmentExprAstNode* node, Any* re
   if (!node->value()->evalValue(parser, value)) return 0;
   if (result != nullptr) kelCopyValue(*result, value);
   int rc = kelContainerCheck(container, value, parser);
+  if (rc == 0 && indexNode != nullptr && container->getObjectID() == OBJ_ANYARRAY_ID &&
+      index.getType() == ANY_INT32 && !index.isOpaque()) {
+    // An element that exists takes the value in place (what the array's
+    // store does, without a new Any).
+    if (Any* element = static_cast<AnyArray*>(container)->get(index.getInt32())) {
+      moveValue(*element, value);
+      return 1;
+    }
+  }
   if (rc == 0) {
     auto* moved = new Any();
     moved->takeFrom(value);
@@ -588,11 +597,21 @@ bool AssignmentExprAstNode::assign(Parser* parser, Any* result) const {
     // the virtual protocol.
     AbstractVarSet* scope = parser->getCurrentScope();
     if (scope != nullptr && scope->asVarSet() != nullptr) {
-      Any value;
-      if (!value_->evalValue(parser, value)) return false;
-      if (result != nullptr) kelCopyValue(*result, value);
-      // The value may have run code that changed the scopes: looked up now.
       const auto* ident = static_cast<const IdentAstNode*>(target_.get());
+      Any value;
+      int number;
+      if (value_->evalInt(parser, &number)) {
+        if (result != nullptr) result->set(number);
+        if (Any* variable = ident->variable(parser)) {
+          variable->set(number);
+          return true;
+        }
+        value.set(number);
+      } else {
+        if (!evalGeneric(parser, value_.get(), value)) return false;
+        if (result != nullptr) kelCopyValue(*result, value);
+      }
+      // The value may have run code that changed the scopes: looked up now.
       if (Any* variable = ident->variable(parser)) {
         moveValue(*variable, value);
         return true;

@@ -563,16 +563,24 @@ int assignToContainer(Parser* parser, const AssignmentExprAstNode* node, Any* re
   if (!parser->stackRoom(target)) return 0;
   ObjRef hold(container);
   Any index;
-  if (indexNode != nullptr && !indexNode->evalValue(parser, index)) return 0;
+  const Any* indexValue = &index;
+  if (indexNode != nullptr && indexNode->getType() == AstNode::LITERAL &&
+      static_cast<const LiteralAstNode*>(indexNode)->token().type != Token::LITERAL_NULL &&
+      static_cast<const LiteralAstNode*>(indexNode)->token().type != Token::LITERAL_UNDEFINED) {
+    // A literal index is used where it is (o["name"] = ...).
+    indexValue = &static_cast<const LiteralAstNode*>(indexNode)->token().value;
+  } else if (indexNode != nullptr && !indexNode->evalValue(parser, index)) {
+    return 0;
+  }
   Any value;
   if (!node->value()->evalValue(parser, value)) return 0;
   if (result != nullptr) kelCopyValue(*result, value);
   int rc = kelContainerCheck(container, value, parser);
   if (rc == 0 && indexNode != nullptr && container->getObjectID() == OBJ_ANYARRAY_ID &&
-      index.getType() == ANY_INT32 && !index.isOpaque()) {
+      indexValue->getType() == ANY_INT32 && !indexValue->isOpaque()) {
     // An element that exists takes the value in place (what the array's
     // store does, without a new Any).
-    if (Any* element = static_cast<AnyArray*>(container)->get(index.getInt32())) {
+    if (Any* element = static_cast<AnyArray*>(container)->get(indexValue->getInt32())) {
       moveValue(*element, value);
       return 1;
     }
@@ -582,7 +590,7 @@ int assignToContainer(Parser* parser, const AssignmentExprAstNode* node, Any* re
     moved->takeFrom(value);
     value.clear();
     rc = member != nullptr ? container->setField(parser, member, moved)
-                           : container->setArrayElement(parser, &index, moved);
+                           : container->setArrayElement(parser, indexValue, moved);
   }
   if (rc != 0) return fail(parser, node, kReference, rc) ? 1 : 0;
   return 1;

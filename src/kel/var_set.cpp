@@ -73,6 +73,14 @@ void copyValue(Any& out, const Any& source) {
       return;
     case ANY_FLOAT: out.set(source.getFloat()); return;
     case ANY_DOUBLE: out.set(source.getDouble()); return;
+    case ANY_STRING:
+      // The text copied with its subtype, as the Any copy does.
+      if (!source.isOpaque()) {
+        out.setString(source.getString());
+        out.setSubtype(source.getSubtype());
+        return;
+      }
+      break;
     case ANY_REF:
       if (!source.isOpaque()) {
         out.setRef(source.getRef() != nullptr ? new ObjRef(*source.getRef()) : nullptr);

@@ -158,12 +158,7 @@ bool LiteralAstNode::evalCond(Parser*, bool* out) const {
   return true;
 }
 
-bool IdentAstNode::evalInt(Parser* parser, int* out) const {
-  const Any* v = variable(parser);
-  if (v == nullptr || v->getType() != ANY_INT32 || v->isOpaque()) return false;
-  *out = v->getInt32();
-  return true;
-}
+bool IdentAstNode::evalInt(Parser* parser, int* out) const { return nameInt(parser, this, out); }
 
 bool IdentAstNode::evalCond(Parser* parser, bool* out) const {
   const Any* v = variable(parser);

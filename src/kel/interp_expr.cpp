@@ -696,6 +696,22 @@ bool IncDecAstNode::doIncDec(Parser* parser, Any& out, int step) const {
   return true;
 }
 
+bool IncDecAstNode::runForEffects(Parser* parser) const {
+  int step = getType() == INCREMENT ? 1 : -1;
+  if (operand()->getType() == IDENT) {
+    Any* variable = static_cast<const IdentAstNode*>(operand())->variable(parser);
+    if (variable != nullptr && variable->getType() == ANY_INT32 && !variable->isOpaque()) {
+      // In place, keeping the subtype (as doIncDec).
+      int sub = variable->getSubtype();
+      variable->set(static_cast<int>(static_cast<unsigned>(variable->getInt32()) + static_cast<unsigned>(step)));
+      variable->setSubtype(sub);
+      return true;
+    }
+  }
+  Any value;
+  return doIncDec(parser, value, step);
+}
+
 bool IncDecAstNode::evalValue(Parser* parser, Any& out) const {
   return doIncDec(parser, out, getType() == INCREMENT ? 1 : -1);
 }

@@ -50,7 +50,7 @@ inline bool runForEffects(Parser* parser, const ExprAstNode* e) {
   switch (e->getType()) {
     case AstNode::ASSIGNMENT_EXPR: return static_cast<const AssignmentExprAstNode*>(e)->assign(parser, nullptr);
     case AstNode::INCREMENT:
-    case AstNode::DECREMENT:
+    case AstNode::DECREMENT: return static_cast<const IncDecAstNode*>(e)->runForEffects(parser);
     case AstNode::FN_CALL: {
       Any value;
       return e->evalValue(parser, value);

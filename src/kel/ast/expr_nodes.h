@@ -269,6 +269,8 @@ class IncDecAstNode : public UnaryExprAstNode {
   bool evalValue(Parser* parser, Any& out) const override;
   // Adds `step` (+1 or -1) to the operand in its own type.
   [[nodiscard]] bool doIncDec(Parser* parser, Any& out, int step) const;
+  // The same when the result is not wanted (a statement, a loop's step).
+  [[nodiscard]] bool runForEffects(Parser* parser) const;
   [[nodiscard]] int prefix() const { return prefix_; }
 
  private:

@@ -32,8 +32,15 @@ const std::string kReader = ORVMEMTRACE;
 const std::string kLibrary = MEMHOOKS_LIBRARY;
 constexpr int kSkipped = 77;  // the helper's status when the hooks cannot be the allocator
 
+// gcc names the sanitizers with macros, clang only through __has_feature.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
 #else
 constexpr bool kSanitized = false;
 #endif

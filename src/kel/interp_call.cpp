@@ -265,7 +265,9 @@ int Function::invoke(Parser* parser, const Location& at, Any** args, Any& out) {
     if (arg == nullptr || *arg == nullptr) break;  // missing arguments stay undefined
     Any value;
     kelCopyValue(value, **arg);
-    if (set != nullptr) {
+    if (set != nullptr && distinctParameters_) {
+      set->defineNew(name.c_str(), name.size(), value);  // the scope is new: no entry of that name yet
+    } else if (set != nullptr) {
       (void)set->defineValue(name.c_str(), value);
     } else {
       (void)parser->defineValue(name.c_str(), value, 1);

@@ -158,12 +158,7 @@ bool LiteralAstNode::evalCond(Parser*, bool* out) const {
   return true;
 }
 
-bool IdentAstNode::evalInt(Parser* parser, int* out) const {
-  const Any* v = variable(parser);
-  if (v == nullptr || v->getType() != ANY_INT32 || v->isOpaque()) return false;
-  *out = v->getInt32();
-  return true;
-}
+bool IdentAstNode::evalInt(Parser* parser, int* out) const { return nameInt(parser, this, out); }
 
 bool IdentAstNode::evalCond(Parser* parser, bool* out) const {
   const Any* v = variable(parser);
@@ -563,17 +558,34 @@ int assignToContainer(Parser* parser, const AssignmentExprAstNode* node, Any* re
   if (!parser->stackRoom(target)) return 0;
   ObjRef hold(container);
   Any index;
-  if (indexNode != nullptr && !indexNode->evalValue(parser, index)) return 0;
+  const Any* indexValue = &index;
+  if (indexNode != nullptr && indexNode->getType() == AstNode::LITERAL &&
+      static_cast<const LiteralAstNode*>(indexNode)->token().type != Token::LITERAL_NULL &&
+      static_cast<const LiteralAstNode*>(indexNode)->token().type != Token::LITERAL_UNDEFINED) {
+    // A literal index is used where it is (o["name"] = ...).
+    indexValue = &static_cast<const LiteralAstNode*>(indexNode)->token().value;
+  } else if (indexNode != nullptr && !indexNode->evalValue(parser, index)) {
+    return 0;
+  }
   Any value;
   if (!node->value()->evalValue(parser, value)) return 0;
   if (result != nullptr) kelCopyValue(*result, value);
   int rc = kelContainerCheck(container, value, parser);
+  if (rc == 0 && indexNode != nullptr && container->getObjectID() == OBJ_ANYARRAY_ID &&
+      indexValue->getType() == ANY_INT32 && !indexValue->isOpaque()) {
+    // An element that exists takes the value in place (what the array's
+    // store does, without a new Any).
+    if (Any* element = static_cast<AnyArray*>(container)->get(indexValue->getInt32())) {
+      moveValue(*element, value);
+      return 1;
+    }
+  }
   if (rc == 0) {
     auto* moved = new Any();
     moved->takeFrom(value);
     value.clear();
     rc = member != nullptr ? container->setField(parser, member, moved)
-                           : container->setArrayElement(parser, &index, moved);
+                           : container->setArrayElement(parser, indexValue, moved);
   }
   if (rc != 0) return fail(parser, node, kReference, rc) ? 1 : 0;
   return 1;
@@ -588,11 +600,21 @@ bool AssignmentExprAstNode::assign(Parser* parser, Any* result) const {
     // the virtual protocol.
     AbstractVarSet* scope = parser->getCurrentScope();
     if (scope != nullptr && scope->asVarSet() != nullptr) {
-      Any value;
-      if (!value_->evalValue(parser, value)) return false;
-      if (result != nullptr) kelCopyValue(*result, value);
-      // The value may have run code that changed the scopes: looked up now.
       const auto* ident = static_cast<const IdentAstNode*>(target_.get());
+      Any value;
+      int number;
+      if (value_->evalInt(parser, &number)) {
+        if (result != nullptr) result->set(number);
+        if (Any* variable = ident->variable(parser)) {
+          variable->set(number);
+          return true;
+        }
+        value.set(number);
+      } else {
+        if (!evalGeneric(parser, value_.get(), value)) return false;
+        if (result != nullptr) kelCopyValue(*result, value);
+      }
+      // The value may have run code that changed the scopes: looked up now.
       if (Any* variable = ident->variable(parser)) {
         moveValue(*variable, value);
         return true;
@@ -672,6 +694,22 @@ bool IncDecAstNode::doIncDec(Parser* parser, Any& out, int step) const {
   int rc = placeSet(parser, place, value);
   if (rc != 0) return fail(parser, this, kType, rc);
   return true;
+}
+
+bool IncDecAstNode::runForEffects(Parser* parser) const {
+  int step = getType() == INCREMENT ? 1 : -1;
+  if (operand()->getType() == IDENT) {
+    Any* variable = static_cast<const IdentAstNode*>(operand())->variable(parser);
+    if (variable != nullptr && variable->getType() == ANY_INT32 && !variable->isOpaque()) {
+      // In place, keeping the subtype (as doIncDec).
+      int sub = variable->getSubtype();
+      variable->set(static_cast<int>(static_cast<unsigned>(variable->getInt32()) + static_cast<unsigned>(step)));
+      variable->setSubtype(sub);
+      return true;
+    }
+  }
+  Any value;
+  return doIncDec(parser, value, step);
 }
 
 bool IncDecAstNode::evalValue(Parser* parser, Any& out) const {

@@ -22,8 +22,8 @@ struct VarSet::Entry {
   bool cached = false;    // the block came from EntryBlocks
   char name[1];           // the name's bytes run on past the struct
 
-  static Entry* make(const char* name) {
-    size_t n = std::strlen(name);
+  static Entry* make(const char* name) { return make(name, std::strlen(name)); }
+  static Entry* make(const char* name, size_t n) {
     bool small = sizeof(Entry) + n <= kSmallBlock;
     void* raw = small ? EntryBlocks::take() : ::operator new(sizeof(Entry) + n);
     auto* e = new (raw) Entry;
@@ -73,6 +73,14 @@ void copyValue(Any& out, const Any& source) {
       return;
     case ANY_FLOAT: out.set(source.getFloat()); return;
     case ANY_DOUBLE: out.set(source.getDouble()); return;
+    case ANY_STRING:
+      // The text copied with its subtype, as the Any copy does.
+      if (!source.isOpaque()) {
+        out.setString(source.getString());
+        out.setSubtype(source.getSubtype());
+        return;
+      }
+      break;
     case ANY_REF:
       if (!source.isOpaque()) {
         out.setRef(source.getRef() != nullptr ? new ObjRef(*source.getRef()) : nullptr);
@@ -95,6 +103,11 @@ void kelCopyValueSlow(Any& out, const Any& source) { copyValue(out, source); }
 
 std::atomic<uint64_t> AbstractVarSet::shapeEpoch_{1};
 std::atomic<uint64_t> AbstractVarSet::nextSerial_{1};
+
+const Location& AbstractVarSet::noLocation() {
+  static const Location* none = new Location();  // never destroyed: read while the process exits
+  return *none;
+}
 
 int AbstractVarSet::readVariable(const char* name, Any& out) {
   if (Any* value = get(name)) {
@@ -319,6 +332,16 @@ bool VarSet::define(const char* name, Any* value) {
   e->value.takeFrom(*value);
   delete value;
   return true;
+}
+
+void VarSet::defineNew(const char* name, size_t length, Any& value) {
+  Entry* e = Entry::make(name, length);
+  e->next = entries_;
+  entries_ = e;
+  e->hasValue = true;
+  if (!e->value.copyPlainFrom(value)) e->value.takeFrom(value);
+  value.clear();
+  noteChangeHere();
 }
 
 bool VarSet::defineValue(const char* name, Any& value) {

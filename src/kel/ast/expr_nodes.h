@@ -269,6 +269,8 @@ class IncDecAstNode : public UnaryExprAstNode {
   bool evalValue(Parser* parser, Any& out) const override;
   // Adds `step` (+1 or -1) to the operand in its own type.
   [[nodiscard]] bool doIncDec(Parser* parser, Any& out, int step) const;
+  // The same when the result is not wanted (a statement, a loop's step).
+  [[nodiscard]] bool runForEffects(Parser* parser) const;
   [[nodiscard]] int prefix() const { return prefix_; }
 
  private:
@@ -305,6 +307,21 @@ class BinaryExprAstNode : public ExprAstNode {
   [[nodiscard]] const ExprAstNode* right() const { return right_.get(); }
   [[nodiscard]] int opCode() const { return op_; }
 
+  // What the interpreter's integer fast form learns about the node on its
+  // first evaluation (the tree itself never changes): the operator it
+  // computes and the form of each operand, so that a literal operand is
+  // not evaluated and a name is read without a virtual call.
+  enum OperandForm : int8_t { kFormUnknown = 0, kFormInt, kFormNotInt, kFormName, kFormOther };
+  struct FastShape {
+    bool known = false;
+    int op = 0;
+    OperandForm leftForm = kFormUnknown;
+    OperandForm rightForm = kFormUnknown;
+    int leftInt = 0;
+    int rightInt = 0;
+  };
+  [[nodiscard]] FastShape& fastShape() const { return fast_; }
+
  protected:
   [[nodiscard]] virtual const char* dumpName() const = 0;
 
@@ -313,6 +330,7 @@ class BinaryExprAstNode : public ExprAstNode {
   const ExprAstNode* left_;
   ExprPtr right_;
   int op_;
+  mutable FastShape fast_;
 };
 
 #define KEL_BINARY_NODE(Class, KindValue, Name)                                                  \

@@ -595,7 +595,7 @@ int assignToContainer(Parser* parser, const AssignmentExprAstNode* node, Any* re
 
 bool AssignmentExprAstNode::assign(Parser* parser, Any* result) const {
   if (!parser->stackRoom(this)) return false;
-  if (target_->getType() == IDENT) {
+  if (targetIsName_) {
     // name = value in the interpreter's own sets: the place below without
     // the virtual protocol.
     AbstractVarSet* scope = parser->getCurrentScope();

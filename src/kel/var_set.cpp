@@ -334,13 +334,12 @@ bool VarSet::define(const char* name, Any* value) {
   return true;
 }
 
-void VarSet::defineNew(const char* name, size_t length, Any& value) {
+void VarSet::defineNew(const char* name, size_t length, const Any& value) {
   Entry* e = Entry::make(name, length);
   e->next = entries_;
   entries_ = e;
   e->hasValue = true;
-  if (!e->value.copyPlainFrom(value)) e->value.takeFrom(value);
-  value.clear();
+  kelCopyValue(e->value, value);
   noteChangeHere();
 }
 

@@ -58,9 +58,10 @@ class VarSet final : public AbstractVarSet {
   // right while AbstractVarSet::shapeEpoch() is unchanged, so it may be
   // cached with it. Null when there is no such variable.
   [[nodiscard]] Any* resolveSlot(const char* name);
-  // defineValue for a name of `length` bytes known to have no entry in
-  // this writable set (a new call's parameters): added at the head.
-  void defineNew(const char* name, size_t length, Any& value);
+  // Defines a name of `length` bytes known to have no entry in this
+  // writable set (a new call's parameters) with a copy of `value` made as
+  // a variable read makes it: added at the head.
+  void defineNew(const char* name, size_t length, const Any& value);
   // define(name, value) moving the value in place.
   bool defineValue(const char* name, Any& value);
 

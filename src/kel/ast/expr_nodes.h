@@ -194,8 +194,11 @@ class FnCallAstNode : public ExprAstNode {
   // The callee, or the object of a method call; null for `new`.
   [[nodiscard]] const ExprAstNode* target() const { return target_.get(); }
   [[nodiscard]] const std::vector<ExprPtr>& args() const { return args_; }
+  // Whether the callee is a plain name (f(...)).
+  [[nodiscard]] bool calleeIsName() const { return calleeIsName_; }
 
  private:
+  bool calleeIsName_ = false;
   bool isNew_ = false;
   std::string className_;
   bool hasMemberName_ = false;
@@ -394,4 +397,5 @@ class AssignmentExprAstNode : public ExprAstNode {
   // Declared first so that it is destroyed last: the value may refer to it.
   ExprPtr target_;
   ExprPtr value_;
+  bool targetIsName_ = false;
 };

@@ -181,7 +181,11 @@ Any* IdentAstNode::resolveVariable(Parser* parser) const {
   uint64_t epoch = AbstractVarSet::shapeEpoch();
   Any* slot = nullptr;
   if (scope != nullptr && registeredPrototype() == nullptr) {
-    if (VarSet* set = scope->asVarSet()) slot = set->resolveSlot(name_.c_str());
+    if (VarSet* set = scope->asVarSet()) {
+      // Where the name was last found in its own scope is tried first.
+      if (ownIndex_ >= 0) slot = set->slotAt(ownIndex_, name_.c_str());
+      if (slot == nullptr) slot = set->resolveSlot(name_.c_str(), &ownIndex_);
+    }
   }
   slotScope_ = scope != nullptr ? scope->serial() : 0;
   slotEpoch_ = epoch;

@@ -93,6 +93,7 @@ class IdentAstNode : public ExprAstNode {
   mutable uint64_t slotScope_ = 0;  // the scope's serial
   mutable uint64_t slotEpoch_ = 0;
   mutable Any* slot_ = nullptr;
+  mutable int ownIndex_ = -1;  // the entry's place when found in the scope itself
 };
 
 // A function expression: refers to the Function the parser made.

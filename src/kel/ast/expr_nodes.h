@@ -390,6 +390,8 @@ class AssignmentExprAstNode : public ExprAstNode {
   // Runs the assignment; the assigned value is copied into *result when
   // one is asked for.
   [[nodiscard]] bool assign(Parser* parser, Any* result) const;
+  // The paths for targets other than a name of the interpreter's sets.
+  [[nodiscard]] bool assignGeneral(Parser* parser, Any* result) const;
   void dump(std::string& out, int indent) const override;
   [[nodiscard]] const ExprAstNode* target() const { return target_.get(); }
   [[nodiscard]] const ExprAstNode* value() const { return value_.get(); }

@@ -111,6 +111,32 @@ TEST(Connection, LargeMessagesKeepTheirBytesAndOrder) {
   Connection::destroy(c);
 }
 
+// Far more records than one read turn takes, arriving at once: TLS reads
+// ahead, so after the turn the rest waits inside the session, where no poll
+// sees it. Every message must still arrive, in order.
+TEST(Connection, RecordsBufferedInsideTlsAreAllRead) {
+  Server server;
+  server.recorder.echo = false;
+  ASSERT_TRUE(server.start());
+  RawTls peer;
+  ASSERT_TRUE(peer.connect(server.port));
+  int cork = 1;
+  ASSERT_EQ(::setsockopt(peer.fd(), IPPROTO_TCP, TCP_CORK, &cork, sizeof cork), 0);
+  constexpr int kRecords = 300;
+  ASSERT_TRUE(peer.write(bytes({C_TYPE2}) + be32(5) + bytes({0}) + be32(2)));
+  for (int i = 1; i <= kRecords; i++) {
+    ASSERT_TRUE(peer.write(bytes({C_MESG}) + be32(5) + be32(static_cast<uint32_t>(i)) + bytes({2}) +
+                           be32(static_cast<uint32_t>(i))));
+  }
+  cork = 0;
+  ASSERT_EQ(::setsockopt(peer.fd(), IPPROTO_TCP, TCP_CORK, &cork, sizeof cork), 0);
+  ASSERT_TRUE(server.recorder.waitFor("S receive " + std::to_string(kRecords))) << server.recorder.eventText();
+  ASSERT_EQ(server.recorder.servers().size(), 1u);
+  auto got = server.recorder.received(server.recorder.servers()[0]);
+  ASSERT_EQ(got.size(), static_cast<size_t>(kRecords));
+  for (int i = 0; i < kRecords; i++) EXPECT_EQ(got[static_cast<size_t>(i)].first, i + 1);
+}
+
 TEST(Connection, VersionZeroSuffixSendsPlainHello) {
   Server server;
   ASSERT_TRUE(server.start(7));

@@ -8,6 +8,7 @@
 
 #include "coms/coms_error.h"
 #include "coms/coms_test_util.h"
+#include "wire/chunk_cache.h"
 
 using namespace comstest;
 
@@ -135,6 +136,25 @@ TEST(Connection, RecordsBufferedInsideTlsAreAllRead) {
   auto got = server.recorder.received(server.recorder.servers()[0]);
   ASSERT_EQ(got.size(), static_cast<size_t>(kRecords));
   for (int i = 0; i < kRecords; i++) EXPECT_EQ(got[static_cast<size_t>(i)].first, i + 1);
+}
+
+// The blocks of large messages wait in the chunk cache for the next one,
+// and go back to the system once the connections have gone quiet: the coms
+// threads trim the cache on every loop turn.
+TEST(Connection, IdleMessageBlocksGoBackToTheSystem) {
+  comsSettings().loopMs = 200;
+  Server server;
+  ASSERT_TRUE(server.start());
+  Recorder client;
+  Connection* c = connectClient(server, client);
+  ASSERT_NE(c, nullptr);
+  std::string p = bytes({14}) + be32(1 << 20) + std::string(1 << 20, 'i');
+  ASSERT_EQ(c->send(makeMessage(9, p)), 0);  // echoed by the server
+  ASSERT_TRUE(client.waitFor("C receive 9")) << client.eventText();
+  EXPECT_TRUE(eventually([] { return ChunkCache::shared().idleBlocks() > 0; }));
+  EXPECT_TRUE(eventually([] { return ChunkCache::shared().idleBytes() == 0; }, 15000))
+      << ChunkCache::shared().idleBytes() << " bytes still idle";
+  Connection::destroy(c);
 }
 
 TEST(Connection, VersionZeroSuffixSendsPlainHello) {

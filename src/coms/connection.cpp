@@ -306,8 +306,9 @@ void Connection::cleanup() {
   delete writeEvent_;
   delete heartbeatTimer_;
   delete lostTimer_;
+  delete readAgainTimer_;
   readEvent_ = writeEvent_ = nullptr;
-  heartbeatTimer_ = lostTimer_ = nullptr;
+  heartbeatTimer_ = lostTimer_ = readAgainTimer_ = nullptr;
   if (ssl_ != nullptr) {
     // A session that failed must not be shut down; a healthy one says
     // close_notify once, without waiting for the peer's.

@@ -221,6 +221,7 @@ class Connection : public EventHandler, private ControlSink {
   void finalDestroy();
   static void deleteLaterCallback(void* object);
   void createEvents();
+  void enableReadAhead();
   void handshakeStep();
   void handshakeDone();
   void doReadEvent();
@@ -314,6 +315,9 @@ class Connection : public EventHandler, private ControlSink {
   FdEvent* writeEvent_ = nullptr;
   TimerEvent* heartbeatTimer_ = nullptr;
   TimerEvent* lostTimer_ = nullptr;
+  // Set when a read turn ended at its bound with records still buffered
+  // inside TLS (read ahead), where no poll can see them.
+  TimerEvent* readAgainTimer_ = nullptr;
 
   // The write queue: bytes TLS did not accept yet, oldest first.
   struct QueuedBytes {

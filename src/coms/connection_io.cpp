@@ -142,6 +142,7 @@ void Connection::continueConnect(int status, int elapsed) {
   }
   comsInstallTlsLogging(ssl_, name_);
   SSL_set_connect_state(ssl_);
+  enableReadAhead();
   if (privateKey_ == nullptr) {
     // An anonymous login request: a throw-away identity.
     X509* cert = nullptr;
@@ -192,6 +193,7 @@ void Connection::doAttach() {
   }
   comsInstallTlsLogging(ssl_, name_);
   SSL_set_accept_state(ssl_);
+  enableReadAhead();
   tcpConnected_ = true;
   mode_.store(SM_ACCEPT);
   createEvents();
@@ -201,6 +203,14 @@ void Connection::doAttach() {
   if (!cleanedUp_) flushStage();
 }
 
+void Connection::enableReadAhead() {
+  // TLS then takes whatever the socket holds in one read, instead of one
+  // read for each record's header and another for its body. What it reads
+  // beyond the record asked for stays inside the session: doReadEvent reads
+  // until TLS wants the socket again, or comes back for it.
+  SSL_set_read_ahead(ssl_, 1);
+}
+
 void Connection::createEvents() {
   readBuffer_.reset(new char[kReadBufferSize]);
   readEvent_ = new FdEvent(this, socket_, FdEvent::kReadable);
@@ -208,6 +218,7 @@ void Connection::createEvents() {
   writeEvent_->enabled(false);
   heartbeatTimer_ = new TimerEvent(this);
   lostTimer_ = new TimerEvent(this);
+  readAgainTimer_ = new TimerEvent(this);
   armHeartbeat();
   resetLostTimer();
 }
@@ -235,7 +246,7 @@ void Connection::handleEvent(Event* event) {
     int mode = mode_.load();
     if (mode == SM_CONNECT || mode == SM_ACCEPT) {
       handshakeStep();
-    } else if (event == readEvent_) {
+    } else if (event == readEvent_ || event == readAgainTimer_) {
       doReadEvent();
     } else if (event == writeEvent_) {
       processWriteQueue();
@@ -317,8 +328,14 @@ void Connection::handshakeDone() {
 
 void Connection::doReadEvent() {
   resetLostTimer();
-  for (int reads = 0; reads < kReadsPerEvent; reads++) {
+  for (int reads = 0;; reads++) {
     if (cleanedUp_) return;
+    if (reads == kReadsPerEvent) {
+      // The other descriptors get their turn; bytes already inside TLS are
+      // read on the next one.
+      if (SSL_has_pending(ssl_)) readAgainTimer_->set(0);
+      break;
+    }
     if (parser_.stopped()) {
       // Nothing more is read from a connection that is only waiting for its
       // last bytes to go out.
@@ -327,11 +344,14 @@ void Connection::doReadEvent() {
     }
     ERR_clear_error();
     errno = 0;
-    // Inside a message body the bytes go straight into the message.
+    // Inside a message body the bytes go straight into the message, also
+    // when less than a record fits (the end of a chunk): TLS keeps the rest
+    // of the record for the next read, which saves copying it through the
+    // read buffer.
     size_t room = 0;
     char* direct = parser_.directRoom(&room);
     int r;
-    if (direct != nullptr && room >= kReadBufferSize) {
+    if (direct != nullptr && room > 0) {
       r = SSL_read(ssl_, direct, room > (1u << 30) ? (1 << 30) : static_cast<int>(room));
       if (r > 0) {
         bytesReceived_ += r;

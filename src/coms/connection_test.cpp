@@ -8,6 +8,7 @@
 
 #include "coms/coms_error.h"
 #include "coms/coms_test_util.h"
+#include "wire/chunk_cache.h"
 
 using namespace comstest;
 
@@ -108,6 +109,51 @@ TEST(Connection, LargeMessagesKeepTheirBytesAndOrder) {
     }
     return true;
   }));
+  Connection::destroy(c);
+}
+
+// Far more records than one read turn takes, arriving at once: TLS reads
+// ahead, so after the turn the rest waits inside the session, where no poll
+// sees it. Every message must still arrive, in order.
+TEST(Connection, RecordsBufferedInsideTlsAreAllRead) {
+  Server server;
+  server.recorder.echo = false;
+  ASSERT_TRUE(server.start());
+  RawTls peer;
+  ASSERT_TRUE(peer.connect(server.port));
+  int cork = 1;
+  ASSERT_EQ(::setsockopt(peer.fd(), IPPROTO_TCP, TCP_CORK, &cork, sizeof cork), 0);
+  constexpr int kRecords = 300;
+  ASSERT_TRUE(peer.write(bytes({C_TYPE2}) + be32(5) + bytes({0}) + be32(2)));
+  for (int i = 1; i <= kRecords; i++) {
+    ASSERT_TRUE(peer.write(bytes({C_MESG}) + be32(5) + be32(static_cast<uint32_t>(i)) + bytes({2}) +
+                           be32(static_cast<uint32_t>(i))));
+  }
+  cork = 0;
+  ASSERT_EQ(::setsockopt(peer.fd(), IPPROTO_TCP, TCP_CORK, &cork, sizeof cork), 0);
+  ASSERT_TRUE(server.recorder.waitFor("S receive " + std::to_string(kRecords))) << server.recorder.eventText();
+  ASSERT_EQ(server.recorder.servers().size(), 1u);
+  auto got = server.recorder.received(server.recorder.servers()[0]);
+  ASSERT_EQ(got.size(), static_cast<size_t>(kRecords));
+  for (int i = 0; i < kRecords; i++) EXPECT_EQ(got[static_cast<size_t>(i)].first, i + 1);
+}
+
+// The blocks of large messages wait in the chunk cache for the next one,
+// and go back to the system once the connections have gone quiet: the coms
+// threads trim the cache on every loop turn.
+TEST(Connection, IdleMessageBlocksGoBackToTheSystem) {
+  comsSettings().loopMs = 200;
+  Server server;
+  ASSERT_TRUE(server.start());
+  Recorder client;
+  Connection* c = connectClient(server, client);
+  ASSERT_NE(c, nullptr);
+  std::string p = bytes({14}) + be32(1 << 20) + std::string(1 << 20, 'i');
+  ASSERT_EQ(c->send(makeMessage(9, p)), 0);  // echoed by the server
+  ASSERT_TRUE(client.waitFor("C receive 9")) << client.eventText();
+  EXPECT_TRUE(eventually([] { return ChunkCache::shared().idleBlocks() > 0; }));
+  EXPECT_TRUE(eventually([] { return ChunkCache::shared().idleBytes() == 0; }, 15000))
+      << ChunkCache::shared().idleBytes() << " bytes still idle";
   Connection::destroy(c);
 }
 

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "kel/location.h"
@@ -50,10 +51,11 @@ class AbstractVarSet : public Translatable {
   // The call location and function name of the set made for a function
   // call; tracebacks list one entry per such set.
   void setLocation(const char* functionName, const Location& location) {
-    functionName_ = functionName != nullptr ? functionName : "<anonymous>";
-    callLocation_ = location;
-    callName_ = functionName_.c_str();
-    callSite_ = &callLocation_;
+    ownedSite_ = std::make_unique<OwnedCallSite>();
+    ownedSite_->name = functionName != nullptr ? functionName : "<anonymous>";
+    ownedSite_->location = location;
+    callName_ = ownedSite_->name.c_str();
+    callSite_ = &ownedSite_->location;
   }
   // The same without copies, for the scope of a kel function call, which
   // ends before the function and the calling tree can: `functionName` and
@@ -63,7 +65,7 @@ class AbstractVarSet : public Translatable {
     callSite_ = location;
   }
   [[nodiscard]] bool hasCallLocation() const { return callSite_ != nullptr; }
-  [[nodiscard]] const Location& getLocation() const { return callSite_ != nullptr ? *callSite_ : callLocation_; }
+  [[nodiscard]] const Location& getLocation() const { return callSite_ != nullptr ? *callSite_ : noLocation(); }
   [[nodiscard]] const char* functionName() const { return callName_ != nullptr ? callName_ : ""; }
 
   virtual void setReadOnly(bool readOnly) = 0;
@@ -112,8 +114,14 @@ class AbstractVarSet : public Translatable {
   const uint64_t serial_ = nextSerial_.fetch_add(1, std::memory_order_relaxed);
   ObjRef parent_;
   int scopeKind_ = kFunctionScope;
-  Location callLocation_;
-  std::string functionName_;
+  // Copies kept by setLocation (the sets of the interpreter's calls borrow
+  // theirs and make none).
+  struct OwnedCallSite {
+    std::string name;
+    Location location;
+  };
+  static const Location& noLocation();
+  std::unique_ptr<OwnedCallSite> ownedSite_;
   const char* callName_ = nullptr;
   const Location* callSite_ = nullptr;
 };

@@ -21,7 +21,10 @@ class Function : public Translatable {
   ~Function() override;
 
   // Builders used by the parser.
-  void addArgument(std::string name) { parameters_.push_back(std::move(name)); }
+  void addArgument(std::string name) {
+    for (const std::string& p : parameters_) distinctParameters_ = distinctParameters_ && p != name;
+    parameters_.push_back(std::move(name));
+  }
   void setBody(std::unique_ptr<StmtListAstNode> body);
   void setName(std::string name) {
     name_ = std::move(name);
@@ -55,6 +58,7 @@ class Function : public Translatable {
 
  private:
   std::vector<std::string> parameters_;
+  bool distinctParameters_ = true;  // no name repeats (f(a, a) binds a twice)
   std::string name_;
   bool hasName_ = false;
   Location location_;

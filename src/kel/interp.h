@@ -16,6 +16,15 @@ inline Any* IdentAstNode::variable(Parser* parser) const {
   return resolveVariable(parser);
 }
 
+// A name's value as a plain 32-bit integer (IdentAstNode::evalInt,
+// without the virtual call).
+inline bool nameInt(Parser* parser, const IdentAstNode* name, int* out) {
+  const Any* v = name->variable(parser);
+  if (v == nullptr || v->getType() != ANY_INT32 || v->isOpaque()) return false;
+  *out = v->getInt32();
+  return true;
+}
+
 namespace interp {
 
 // Error types of run-time errors.

@@ -84,13 +84,20 @@ bool readPlace(Parser* parser, const AstNode* node, const Place& place, Any& out
   return true;
 }
 
-bool expectBoolean(Parser* parser, const ExprAstNode* node, bool* out) {
-  if (node->evalCond(parser, out)) return true;
+namespace {
+
+[[gnu::noinline]] bool expectBooleanSlow(Parser* parser, const ExprAstNode* node, bool* out) {
   Any value;
   if (!evalGeneric(parser, node, value)) return false;
   if (value.getType() != ANY_BOOL || value.isOpaque()) return fail(parser, node, kSyntax, 97);
   *out = value.getBool();
   return true;
+}
+
+}  // namespace
+
+bool expectBoolean(Parser* parser, const ExprAstNode* node, bool* out) {
+  return node->evalCond(parser, out) || expectBooleanSlow(parser, node, out);
 }
 
 bool expectAssignable(Parser* parser, const ExprAstNode* node, Place& place, Any* object) {
@@ -158,12 +165,7 @@ bool LiteralAstNode::evalCond(Parser*, bool* out) const {
   return true;
 }
 
-bool IdentAstNode::evalInt(Parser* parser, int* out) const {
-  const Any* v = variable(parser);
-  if (v == nullptr || v->getType() != ANY_INT32 || v->isOpaque()) return false;
-  *out = v->getInt32();
-  return true;
-}
+bool IdentAstNode::evalInt(Parser* parser, int* out) const { return nameInt(parser, this, out); }
 
 bool IdentAstNode::evalCond(Parser* parser, bool* out) const {
   const Any* v = variable(parser);
@@ -186,7 +188,11 @@ Any* IdentAstNode::resolveVariable(Parser* parser) const {
   uint64_t epoch = AbstractVarSet::shapeEpoch();
   Any* slot = nullptr;
   if (scope != nullptr && registeredPrototype() == nullptr) {
-    if (VarSet* set = scope->asVarSet()) slot = set->resolveSlot(name_.c_str());
+    if (VarSet* set = scope->asVarSet()) {
+      // Where the name was last found in its own scope is tried first.
+      if (ownIndex_ >= 0) slot = set->slotAt(ownIndex_, name_.c_str());
+      if (slot == nullptr) slot = set->resolveSlot(name_.c_str(), &ownIndex_);
+    }
   }
   slotScope_ = scope != nullptr ? scope->serial() : 0;
   slotEpoch_ = epoch;
@@ -563,17 +569,34 @@ int assignToContainer(Parser* parser, const AssignmentExprAstNode* node, Any* re
   if (!parser->stackRoom(target)) return 0;
   ObjRef hold(container);
   Any index;
-  if (indexNode != nullptr && !indexNode->evalValue(parser, index)) return 0;
+  const Any* indexValue = &index;
+  if (indexNode != nullptr && indexNode->getType() == AstNode::LITERAL &&
+      static_cast<const LiteralAstNode*>(indexNode)->token().type != Token::LITERAL_NULL &&
+      static_cast<const LiteralAstNode*>(indexNode)->token().type != Token::LITERAL_UNDEFINED) {
+    // A literal index is used where it is (o["name"] = ...).
+    indexValue = &static_cast<const LiteralAstNode*>(indexNode)->token().value;
+  } else if (indexNode != nullptr && !indexNode->evalValue(parser, index)) {
+    return 0;
+  }
   Any value;
   if (!node->value()->evalValue(parser, value)) return 0;
   if (result != nullptr) kelCopyValue(*result, value);
   int rc = kelContainerCheck(container, value, parser);
+  if (rc == 0 && indexNode != nullptr && container->getObjectID() == OBJ_ANYARRAY_ID &&
+      indexValue->getType() == ANY_INT32 && !indexValue->isOpaque()) {
+    // An element that exists takes the value in place (what the array's
+    // store does, without a new Any).
+    if (Any* element = static_cast<AnyArray*>(container)->get(indexValue->getInt32())) {
+      moveValue(*element, value);
+      return 1;
+    }
+  }
   if (rc == 0) {
     auto* moved = new Any();
     moved->takeFrom(value);
     value.clear();
     rc = member != nullptr ? container->setField(parser, member, moved)
-                           : container->setArrayElement(parser, &index, moved);
+                           : container->setArrayElement(parser, indexValue, moved);
   }
   if (rc != 0) return fail(parser, node, kReference, rc) ? 1 : 0;
   return 1;
@@ -581,35 +604,66 @@ int assignToContainer(Parser* parser, const AssignmentExprAstNode* node, Any* re
 
 }  // namespace
 
+namespace {
+
+// name = value with the value already made: the variable the name reaches
+// now (the value may have run code that changed the scopes).
+[[gnu::noinline]] bool assignToName(Parser* parser, const AssignmentExprAstNode* node, Any& value) {
+  const auto* ident = static_cast<const IdentAstNode*>(node->target());
+  if (Any* variable = ident->variable(parser)) {
+    moveValue(*variable, value);
+    return true;
+  }
+  AbstractVarSet* scope = parser->getCurrentScope();
+  VarSet* set = scope != nullptr ? scope->asVarSet() : nullptr;
+  if (set == nullptr) {
+    // Not reached: a call restores the scope it found.
+    if (scope == nullptr || !scope->assignValue(ident->name().c_str(), value)) {
+      return fail(parser, node, kReference, 46);
+    }
+    return true;
+  }
+  if (!set->VarSet::assignValue(ident->name().c_str(), value)) return fail(parser, node, kReference, 46);
+  return true;
+}
+
+// name = value for a value without the integer fast form.
+[[gnu::noinline]] bool assignValueToName(Parser* parser, const AssignmentExprAstNode* node, Any* result) {
+  Any value;
+  if (!evalGeneric(parser, node->value(), value)) return false;
+  if (result != nullptr) kelCopyValue(*result, value);
+  return assignToName(parser, node, value);
+}
+
+[[gnu::noinline]] bool assignInteger(Parser* parser, const AssignmentExprAstNode* node, int number) {
+  Any value;
+  value.set(number);
+  return assignToName(parser, node, value);
+}
+
+}  // namespace
+
 bool AssignmentExprAstNode::assign(Parser* parser, Any* result) const {
   if (!parser->stackRoom(this)) return false;
-  if (target_->getType() == IDENT) {
+  if (targetIsName_) {
     // name = value in the interpreter's own sets: the place below without
     // the virtual protocol.
     AbstractVarSet* scope = parser->getCurrentScope();
     if (scope != nullptr && scope->asVarSet() != nullptr) {
-      Any value;
-      if (!value_->evalValue(parser, value)) return false;
-      if (result != nullptr) kelCopyValue(*result, value);
-      // The value may have run code that changed the scopes: looked up now.
-      const auto* ident = static_cast<const IdentAstNode*>(target_.get());
-      if (Any* variable = ident->variable(parser)) {
-        moveValue(*variable, value);
+      int number;
+      if (!value_->evalInt(parser, &number)) return assignValueToName(parser, this, result);
+      if (result != nullptr) result->set(number);
+      if (Any* variable = static_cast<const IdentAstNode*>(target_.get())->variable(parser)) {
+        variable->set(number);
         return true;
       }
-      scope = parser->getCurrentScope();
-      VarSet* set = scope != nullptr ? scope->asVarSet() : nullptr;
-      if (set == nullptr) {
-        // Not reached: a call restores the scope it found.
-        if (scope == nullptr || !scope->assignValue(ident->name().c_str(), value)) {
-          return fail(parser, this, kReference, 46);
-        }
-        return true;
-      }
-      if (!set->VarSet::assignValue(ident->name().c_str(), value)) return fail(parser, this, kReference, 46);
-      return true;
+      return assignInteger(parser, this, number);
     }
   }
+  return assignGeneral(parser, result);
+}
+
+bool AssignmentExprAstNode::assignGeneral(Parser* parser, Any* result) const {
   int done = assignToContainer(parser, this, result);
   if (done >= 0) return done != 0;
   Place place;
@@ -672,6 +726,22 @@ bool IncDecAstNode::doIncDec(Parser* parser, Any& out, int step) const {
   int rc = placeSet(parser, place, value);
   if (rc != 0) return fail(parser, this, kType, rc);
   return true;
+}
+
+bool IncDecAstNode::runForEffects(Parser* parser) const {
+  int step = getType() == INCREMENT ? 1 : -1;
+  if (operand()->getType() == IDENT) {
+    Any* variable = static_cast<const IdentAstNode*>(operand())->variable(parser);
+    if (variable != nullptr && variable->getType() == ANY_INT32 && !variable->isOpaque()) {
+      // In place, keeping the subtype (as doIncDec).
+      int sub = variable->getSubtype();
+      variable->set(static_cast<int>(static_cast<unsigned>(variable->getInt32()) + static_cast<unsigned>(step)));
+      variable->setSubtype(sub);
+      return true;
+    }
+  }
+  Any value;
+  return doIncDec(parser, value, step);
 }
 
 bool IncDecAstNode::evalValue(Parser* parser, Any& out) const {

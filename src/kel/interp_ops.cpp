@@ -478,22 +478,62 @@ bool evalOperand(Parser* parser, const ExprAstNode* node, Any& out) {
   }
 }
 
+// The form of an operand for the fast forms.
+BinaryExprAstNode::OperandForm operandForm(const ExprAstNode* node, int* literal) {
+  switch (node->getType()) {
+    case AstNode::LITERAL:
+      // A literal's value never changes: known once for all.
+      return node->evalInt(nullptr, literal) ? BinaryExprAstNode::kFormInt : BinaryExprAstNode::kFormNotInt;
+    case AstNode::IDENT:
+      return BinaryExprAstNode::kFormName;
+    default:
+      return BinaryExprAstNode::kFormOther;
+  }
+}
+
+const BinaryExprAstNode::FastShape& shapeOf(const BinaryExprAstNode* node) {
+  BinaryExprAstNode::FastShape& shape = node->fastShape();
+  if (!shape.known) {
+    shape.op = opOf(node);
+    shape.leftForm = operandForm(node->left(), &shape.leftInt);
+    shape.rightForm = operandForm(node->right(), &shape.rightInt);
+    shape.known = true;
+  }
+  return shape;
+}
+
+inline bool operandInt(Parser* parser, const ExprAstNode* node, BinaryExprAstNode::OperandForm form, int literal,
+                       int* out) {
+  switch (form) {
+    case BinaryExprAstNode::kFormInt: *out = literal; return true;
+    case BinaryExprAstNode::kFormNotInt: return false;
+    case BinaryExprAstNode::kFormName: return nameInt(parser, static_cast<const IdentAstNode*>(node), out);
+    default: return node->evalInt(parser, out);
+  }
+}
+
 // The fast form of the integer operators: both operands plain 32-bit
 // integers by their own fast forms.
-inline bool binaryInt(Parser* parser, const BinaryExprAstNode* node, int op, int* out) {
+inline bool binaryInt(Parser* parser, const BinaryExprAstNode* node, int* out) {
   if (!parser->hasStackRoom()) return false;
+  const BinaryExprAstNode::FastShape& shape = shapeOf(node);
   int a;
   int b;
-  return node->left()->evalInt(parser, &a) && node->right()->evalInt(parser, &b) && intOp(op, a, b, out);
+  return operandInt(parser, node->left(), shape.leftForm, shape.leftInt, &a) &&
+         operandInt(parser, node->right(), shape.rightForm, shape.rightInt, &b) && intOp(shape.op, a, b, out);
 }
 
 // The fast form of the comparisons: two plain 32-bit integers.
 inline bool compareInt(Parser* parser, const BinaryExprAstNode* node, bool* out) {
   if (!parser->hasStackRoom()) return false;
+  const BinaryExprAstNode::FastShape& shape = shapeOf(node);
   int a;
   int b;
-  if (!node->left()->evalInt(parser, &a) || !node->right()->evalInt(parser, &b)) return false;
-  switch (node->opCode()) {
+  if (!operandInt(parser, node->left(), shape.leftForm, shape.leftInt, &a) ||
+      !operandInt(parser, node->right(), shape.rightForm, shape.rightInt, &b)) {
+    return false;
+  }
+  switch (shape.op) {
     case OP_LT: *out = a < b; return true;
     case OP_LE: *out = a <= b; return true;
     case OP_GT: *out = a > b; return true;
@@ -568,7 +608,7 @@ bool evalGeneric(Parser* parser, const ExprAstNode* node, Any& out) { return eva
     }                                                                                                \
     return evalOperand(parser, this, out);                                                           \
   }                                                                                                  \
-  bool Class::evalInt(Parser* parser, int* out) const { return binaryInt(parser, this, opOf(this), out); } \
+  bool Class::evalInt(Parser* parser, int* out) const { return binaryInt(parser, this, out); }         \
   bool Class::evalCond(Parser*, bool*) const { return false; }
 
 KEL_INT_OPERATOR(AddAstNode)

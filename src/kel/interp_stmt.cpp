@@ -42,6 +42,27 @@ inline int runInBlock(Parser* parser, const StmtAstNode* body) {
   return body->execute(parser);
 }
 
+// Runs an expression for its effects. A call, an assignment, ++ and --
+// name no place that a read could fail on: they are evaluated straight to
+// a value; any other expression is evaluated without reading the place it
+// names.
+inline bool runForEffects(Parser* parser, const ExprAstNode* e) {
+  switch (e->getType()) {
+    case AstNode::ASSIGNMENT_EXPR: return static_cast<const AssignmentExprAstNode*>(e)->assign(parser, nullptr);
+    case AstNode::INCREMENT:
+    case AstNode::DECREMENT: return static_cast<const IncDecAstNode*>(e)->runForEffects(parser);
+    case AstNode::FN_CALL: {
+      Any value;
+      return e->evalValue(parser, value);
+    }
+    default: {
+      Place place;
+      Any value;
+      return e->evalRef(parser, place, value) != ExprAstNode::kFailed;
+    }
+  }
+}
+
 constexpr int kLoopFlags = Parser::kContinuePending | Parser::kBreakPending;
 
 // After a loop body: clears break and continue; true when the loop must
@@ -68,11 +89,8 @@ int AssignmentStmtAstNode::execute(Parser* parser) const {
     if (rc != 0) return fail(parser, this, kReference, rc) ? 1 : 0;
     return 1;
   }
-  if (e->getType() == ASSIGNMENT_EXPR) return static_cast<const AssignmentExprAstNode*>(e)->assign(parser, nullptr);
-  // Any other expression runs for its effects; a place it names is not read.
-  Place place;
-  Any value;
-  return e->evalRef(parser, place, value) != ExprAstNode::kFailed ? 1 : 0;
+  // Runs for its effects; a place the expression names is not read.
+  return runForEffects(parser, e) ? 1 : 0;
 }
 
 int LetOrVarAstNode::execute(Parser* parser) const {
@@ -96,8 +114,8 @@ int StmtListAstNode::runEntries(Parser* parser, size_t start) const {
   return 1;
 }
 
-bool StmtAstNode::declaresLet() const {
-  if (declaresLet_ < 0) {
+bool StmtAstNode::findLet() const {
+  {
     bool found = false;
     if (getType() == LET_OR_VAR) {
       found = static_cast<const LetOrVarAstNode*>(this)->kind() == LetOrVarAstNode::kLet;
@@ -175,11 +193,7 @@ int ForStmtAstNode::execute(Parser* parser) const {
     }
     if (body_ && body_->execute(parser) == 0) return 0;
     if (loopShouldStop(parser)) return 1;
-    if (final_) {
-      Place place;
-      Any value;
-      if (final_->evalRef(parser, place, value) == ExprAstNode::kFailed) return 0;
-    }
+    if (final_ && !runForEffects(parser, final_.get())) return 0;
   }
 }
 

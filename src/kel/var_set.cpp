@@ -22,8 +22,8 @@ struct VarSet::Entry {
   bool cached = false;    // the block came from EntryBlocks
   char name[1];           // the name's bytes run on past the struct
 
-  static Entry* make(const char* name) {
-    size_t n = std::strlen(name);
+  static Entry* make(const char* name) { return make(name, std::strlen(name)); }
+  static Entry* make(const char* name, size_t n) {
     bool small = sizeof(Entry) + n <= kSmallBlock;
     void* raw = small ? EntryBlocks::take() : ::operator new(sizeof(Entry) + n);
     auto* e = new (raw) Entry;
@@ -73,6 +73,14 @@ void copyValue(Any& out, const Any& source) {
       return;
     case ANY_FLOAT: out.set(source.getFloat()); return;
     case ANY_DOUBLE: out.set(source.getDouble()); return;
+    case ANY_STRING:
+      // The text copied with its subtype, as the Any copy does.
+      if (!source.isOpaque()) {
+        out.setString(source.getString());
+        out.setSubtype(source.getSubtype());
+        return;
+      }
+      break;
     case ANY_REF:
       if (!source.isOpaque()) {
         out.setRef(source.getRef() != nullptr ? new ObjRef(*source.getRef()) : nullptr);
@@ -95,6 +103,11 @@ void kelCopyValueSlow(Any& out, const Any& source) { copyValue(out, source); }
 
 std::atomic<uint64_t> AbstractVarSet::shapeEpoch_{1};
 std::atomic<uint64_t> AbstractVarSet::nextSerial_{1};
+
+const Location& AbstractVarSet::noLocation() {
+  static const Location* none = new Location();  // never destroyed: read while the process exits
+  return *none;
+}
 
 int AbstractVarSet::readVariable(const char* name, Any& out) {
   if (Any* value = get(name)) {
@@ -275,19 +288,41 @@ bool VarSet::assignValue(const char* name, Any& value) {
   return false;
 }
 
-Any* VarSet::resolveSlot(const char* name) {
+Any* VarSet::resolveSlot(const char* name, int* ownIndex) {
+  if (ownIndex != nullptr) *ownIndex = -1;
   if (name == nullptr) return nullptr;
   for (VarSet* s = this; s != nullptr;) {
     // From now on a change of this set's shape may change a cached answer.
     s->shapeCached_ = true;
     // A this-map may gain the name without the epoch changing.
     if (s->this_.getTarget() != nullptr) return nullptr;
-    if (Entry* e = s->find(name)) return !s->readOnly_ && e->hasValue ? &e->value : nullptr;
+    if (s == this && ownIndex != nullptr) {
+      int i = 0;
+      for (Entry* e = entries_; e != nullptr; e = e->next, i++) {
+        if (sameName(e->name, name)) {
+          if (readOnly_ || !e->hasValue) return nullptr;
+          *ownIndex = i;
+          return &e->value;
+        }
+      }
+    } else if (Entry* e = s->find(name)) {
+      return !s->readOnly_ && e->hasValue ? &e->value : nullptr;
+    }
     AbstractVarSet* p = s->parent();
     if (p == nullptr) return nullptr;
     s = p->asVarSet();
   }
   return nullptr;
+}
+
+Any* VarSet::slotAt(int index, const char* name) {
+  if (this_.getTarget() != nullptr || readOnly_ || name == nullptr) return nullptr;
+  Entry* e = entries_;
+  for (int i = 0; i < index && e != nullptr; i++) e = e->next;
+  // Names are unique within a set: the entry at that place is the one.
+  if (e == nullptr || !e->hasValue || !sameName(e->name, name)) return nullptr;
+  shapeCached_ = true;
+  return &e->value;
 }
 
 Any* VarSet::findWritable(const char* name) {
@@ -319,6 +354,15 @@ bool VarSet::define(const char* name, Any* value) {
   e->value.takeFrom(*value);
   delete value;
   return true;
+}
+
+void VarSet::defineNew(const char* name, size_t length, const Any& value) {
+  Entry* e = Entry::make(name, length);
+  e->next = entries_;
+  entries_ = e;
+  e->hasValue = true;
+  kelCopyValue(e->value, value);
+  noteChangeHere();
 }
 
 bool VarSet::defineValue(const char* name, Any& value) {

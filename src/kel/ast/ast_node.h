@@ -142,7 +142,7 @@ class StmtAstNode : public AstNode {
   // Whether running this statement as a block body can define a `let`
   // directly in the block (so that the block needs a scope of its own).
   // Computed on first use.
-  [[nodiscard]] bool declaresLet() const;
+  [[nodiscard]] bool declaresLet() const { return declaresLet_ >= 0 ? declaresLet_ != 0 : findLet(); }
 
  protected:
   // Dumps the leading output, if any, on its own line.
@@ -151,6 +151,7 @@ class StmtAstNode : public AstNode {
 
  private:
   std::unique_ptr<OutputStmt> leading_;
+  bool findLet() const;
   mutable signed char declaresLet_ = -1;
 };
 

@@ -93,6 +93,7 @@ class IdentAstNode : public ExprAstNode {
   mutable uint64_t slotScope_ = 0;  // the scope's serial
   mutable uint64_t slotEpoch_ = 0;
   mutable Any* slot_ = nullptr;
+  mutable int ownIndex_ = -1;  // the entry's place when found in the scope itself
 };
 
 // A function expression: refers to the Function the parser made.
@@ -194,8 +195,11 @@ class FnCallAstNode : public ExprAstNode {
   // The callee, or the object of a method call; null for `new`.
   [[nodiscard]] const ExprAstNode* target() const { return target_.get(); }
   [[nodiscard]] const std::vector<ExprPtr>& args() const { return args_; }
+  // Whether the callee is a plain name (f(...)).
+  [[nodiscard]] bool calleeIsName() const { return calleeIsName_; }
 
  private:
+  bool calleeIsName_ = false;
   bool isNew_ = false;
   std::string className_;
   bool hasMemberName_ = false;
@@ -269,6 +273,8 @@ class IncDecAstNode : public UnaryExprAstNode {
   bool evalValue(Parser* parser, Any& out) const override;
   // Adds `step` (+1 or -1) to the operand in its own type.
   [[nodiscard]] bool doIncDec(Parser* parser, Any& out, int step) const;
+  // The same when the result is not wanted (a statement, a loop's step).
+  [[nodiscard]] bool runForEffects(Parser* parser) const;
   [[nodiscard]] int prefix() const { return prefix_; }
 
  private:
@@ -305,6 +311,21 @@ class BinaryExprAstNode : public ExprAstNode {
   [[nodiscard]] const ExprAstNode* right() const { return right_.get(); }
   [[nodiscard]] int opCode() const { return op_; }
 
+  // What the interpreter's integer fast form learns about the node on its
+  // first evaluation (the tree itself never changes): the operator it
+  // computes and the form of each operand, so that a literal operand is
+  // not evaluated and a name is read without a virtual call.
+  enum OperandForm : int8_t { kFormUnknown = 0, kFormInt, kFormNotInt, kFormName, kFormOther };
+  struct FastShape {
+    bool known = false;
+    int op = 0;
+    OperandForm leftForm = kFormUnknown;
+    OperandForm rightForm = kFormUnknown;
+    int leftInt = 0;
+    int rightInt = 0;
+  };
+  [[nodiscard]] FastShape& fastShape() const { return fast_; }
+
  protected:
   [[nodiscard]] virtual const char* dumpName() const = 0;
 
@@ -313,6 +334,7 @@ class BinaryExprAstNode : public ExprAstNode {
   const ExprAstNode* left_;
   ExprPtr right_;
   int op_;
+  mutable FastShape fast_;
 };
 
 #define KEL_BINARY_NODE(Class, KindValue, Name)                                                  \
@@ -368,6 +390,8 @@ class AssignmentExprAstNode : public ExprAstNode {
   // Runs the assignment; the assigned value is copied into *result when
   // one is asked for.
   [[nodiscard]] bool assign(Parser* parser, Any* result) const;
+  // The paths for targets other than a name of the interpreter's sets.
+  [[nodiscard]] bool assignGeneral(Parser* parser, Any* result) const;
   void dump(std::string& out, int indent) const override;
   [[nodiscard]] const ExprAstNode* target() const { return target_.get(); }
   [[nodiscard]] const ExprAstNode* value() const { return value_.get(); }
@@ -376,4 +400,5 @@ class AssignmentExprAstNode : public ExprAstNode {
   // Declared first so that it is destroyed last: the value may refer to it.
   ExprPtr target_;
   ExprPtr value_;
+  bool targetIsName_ = false;
 };

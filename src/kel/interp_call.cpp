@@ -96,7 +96,7 @@ bool readObjectPart(Parser* parser, const ExprAstNode* node, Any& out) {
 
 bool FnCallAstNode::evalValue(Parser* parser, Any& out) const {
   if (!parser->stackRoom(this) || !parser->charge(this)) return false;
-  if (!isNew_ && !hasMemberName_ && target_->getType() == IDENT) {
+  if (calleeIsName_ && !isNew_ && !hasMemberName_) {
     int done = callFunctionVariable(parser, this, out);
     if (done >= 0) return done != 0;
   }
@@ -263,11 +263,14 @@ int Function::invoke(Parser* parser, const Location& at, Any** args, Any& out) {
   Any** arg = args;
   for (const std::string& name : parameters_) {
     if (arg == nullptr || *arg == nullptr) break;  // missing arguments stay undefined
+    if (set != nullptr && distinctParameters_) {
+      set->defineNew(name.c_str(), name.size(), **arg);  // the scope is new: no entry of that name yet
+      ++arg;
+      continue;
+    }
     Any value;
     kelCopyValue(value, **arg);
-    if (set != nullptr && distinctParameters_) {
-      set->defineNew(name.c_str(), name.size(), value);  // the scope is new: no entry of that name yet
-    } else if (set != nullptr) {
+    if (set != nullptr) {
       (void)set->defineValue(name.c_str(), value);
     } else {
       (void)parser->defineValue(name.c_str(), value, 1);

@@ -84,13 +84,20 @@ bool readPlace(Parser* parser, const AstNode* node, const Place& place, Any& out
   return true;
 }
 
-bool expectBoolean(Parser* parser, const ExprAstNode* node, bool* out) {
-  if (node->evalCond(parser, out)) return true;
+namespace {
+
+[[gnu::noinline]] bool expectBooleanSlow(Parser* parser, const ExprAstNode* node, bool* out) {
   Any value;
   if (!evalGeneric(parser, node, value)) return false;
   if (value.getType() != ANY_BOOL || value.isOpaque()) return fail(parser, node, kSyntax, 97);
   *out = value.getBool();
   return true;
+}
+
+}  // namespace
+
+bool expectBoolean(Parser* parser, const ExprAstNode* node, bool* out) {
+  return node->evalCond(parser, out) || expectBooleanSlow(parser, node, out);
 }
 
 bool expectAssignable(Parser* parser, const ExprAstNode* node, Place& place, Any* object) {
@@ -181,7 +188,11 @@ Any* IdentAstNode::resolveVariable(Parser* parser) const {
   uint64_t epoch = AbstractVarSet::shapeEpoch();
   Any* slot = nullptr;
   if (scope != nullptr && registeredPrototype() == nullptr) {
-    if (VarSet* set = scope->asVarSet()) slot = set->resolveSlot(name_.c_str());
+    if (VarSet* set = scope->asVarSet()) {
+      // Where the name was last found in its own scope is tried first.
+      if (ownIndex_ >= 0) slot = set->slotAt(ownIndex_, name_.c_str());
+      if (slot == nullptr) slot = set->resolveSlot(name_.c_str(), &ownIndex_);
+    }
   }
   slotScope_ = scope != nullptr ? scope->serial() : 0;
   slotEpoch_ = epoch;
@@ -593,45 +604,66 @@ int assignToContainer(Parser* parser, const AssignmentExprAstNode* node, Any* re
 
 }  // namespace
 
+namespace {
+
+// name = value with the value already made: the variable the name reaches
+// now (the value may have run code that changed the scopes).
+[[gnu::noinline]] bool assignToName(Parser* parser, const AssignmentExprAstNode* node, Any& value) {
+  const auto* ident = static_cast<const IdentAstNode*>(node->target());
+  if (Any* variable = ident->variable(parser)) {
+    moveValue(*variable, value);
+    return true;
+  }
+  AbstractVarSet* scope = parser->getCurrentScope();
+  VarSet* set = scope != nullptr ? scope->asVarSet() : nullptr;
+  if (set == nullptr) {
+    // Not reached: a call restores the scope it found.
+    if (scope == nullptr || !scope->assignValue(ident->name().c_str(), value)) {
+      return fail(parser, node, kReference, 46);
+    }
+    return true;
+  }
+  if (!set->VarSet::assignValue(ident->name().c_str(), value)) return fail(parser, node, kReference, 46);
+  return true;
+}
+
+// name = value for a value without the integer fast form.
+[[gnu::noinline]] bool assignValueToName(Parser* parser, const AssignmentExprAstNode* node, Any* result) {
+  Any value;
+  if (!evalGeneric(parser, node->value(), value)) return false;
+  if (result != nullptr) kelCopyValue(*result, value);
+  return assignToName(parser, node, value);
+}
+
+[[gnu::noinline]] bool assignInteger(Parser* parser, const AssignmentExprAstNode* node, int number) {
+  Any value;
+  value.set(number);
+  return assignToName(parser, node, value);
+}
+
+}  // namespace
+
 bool AssignmentExprAstNode::assign(Parser* parser, Any* result) const {
   if (!parser->stackRoom(this)) return false;
-  if (target_->getType() == IDENT) {
+  if (targetIsName_) {
     // name = value in the interpreter's own sets: the place below without
     // the virtual protocol.
     AbstractVarSet* scope = parser->getCurrentScope();
     if (scope != nullptr && scope->asVarSet() != nullptr) {
-      const auto* ident = static_cast<const IdentAstNode*>(target_.get());
-      Any value;
       int number;
-      if (value_->evalInt(parser, &number)) {
-        if (result != nullptr) result->set(number);
-        if (Any* variable = ident->variable(parser)) {
-          variable->set(number);
-          return true;
-        }
-        value.set(number);
-      } else {
-        if (!evalGeneric(parser, value_.get(), value)) return false;
-        if (result != nullptr) kelCopyValue(*result, value);
-      }
-      // The value may have run code that changed the scopes: looked up now.
-      if (Any* variable = ident->variable(parser)) {
-        moveValue(*variable, value);
+      if (!value_->evalInt(parser, &number)) return assignValueToName(parser, this, result);
+      if (result != nullptr) result->set(number);
+      if (Any* variable = static_cast<const IdentAstNode*>(target_.get())->variable(parser)) {
+        variable->set(number);
         return true;
       }
-      scope = parser->getCurrentScope();
-      VarSet* set = scope != nullptr ? scope->asVarSet() : nullptr;
-      if (set == nullptr) {
-        // Not reached: a call restores the scope it found.
-        if (scope == nullptr || !scope->assignValue(ident->name().c_str(), value)) {
-          return fail(parser, this, kReference, 46);
-        }
-        return true;
-      }
-      if (!set->VarSet::assignValue(ident->name().c_str(), value)) return fail(parser, this, kReference, 46);
-      return true;
+      return assignInteger(parser, this, number);
     }
   }
+  return assignGeneral(parser, result);
+}
+
+bool AssignmentExprAstNode::assignGeneral(Parser* parser, Any* result) const {
   int done = assignToContainer(parser, this, result);
   if (done >= 0) return done != 0;
   Place place;

@@ -288,19 +288,41 @@ bool VarSet::assignValue(const char* name, Any& value) {
   return false;
 }
 
-Any* VarSet::resolveSlot(const char* name) {
+Any* VarSet::resolveSlot(const char* name, int* ownIndex) {
+  if (ownIndex != nullptr) *ownIndex = -1;
   if (name == nullptr) return nullptr;
   for (VarSet* s = this; s != nullptr;) {
     // From now on a change of this set's shape may change a cached answer.
     s->shapeCached_ = true;
     // A this-map may gain the name without the epoch changing.
     if (s->this_.getTarget() != nullptr) return nullptr;
-    if (Entry* e = s->find(name)) return !s->readOnly_ && e->hasValue ? &e->value : nullptr;
+    if (s == this && ownIndex != nullptr) {
+      int i = 0;
+      for (Entry* e = entries_; e != nullptr; e = e->next, i++) {
+        if (sameName(e->name, name)) {
+          if (readOnly_ || !e->hasValue) return nullptr;
+          *ownIndex = i;
+          return &e->value;
+        }
+      }
+    } else if (Entry* e = s->find(name)) {
+      return !s->readOnly_ && e->hasValue ? &e->value : nullptr;
+    }
     AbstractVarSet* p = s->parent();
     if (p == nullptr) return nullptr;
     s = p->asVarSet();
   }
   return nullptr;
+}
+
+Any* VarSet::slotAt(int index, const char* name) {
+  if (this_.getTarget() != nullptr || readOnly_ || name == nullptr) return nullptr;
+  Entry* e = entries_;
+  for (int i = 0; i < index && e != nullptr; i++) e = e->next;
+  // Names are unique within a set: the entry at that place is the one.
+  if (e == nullptr || !e->hasValue || !sameName(e->name, name)) return nullptr;
+  shapeCached_ = true;
+  return &e->value;
 }
 
 Any* VarSet::findWritable(const char* name) {
@@ -334,13 +356,12 @@ bool VarSet::define(const char* name, Any* value) {
   return true;
 }
 
-void VarSet::defineNew(const char* name, size_t length, Any& value) {
+void VarSet::defineNew(const char* name, size_t length, const Any& value) {
   Entry* e = Entry::make(name, length);
   e->next = entries_;
   entries_ = e;
   e->hasValue = true;
-  if (!e->value.copyPlainFrom(value)) e->value.takeFrom(value);
-  value.clear();
+  kelCopyValue(e->value, value);
   noteChangeHere();
 }
 

@@ -57,10 +57,17 @@ class VarSet final : public AbstractVarSet {
   // attributes can change without the shape epoch): the answer then stays
   // right while AbstractVarSet::shapeEpoch() is unchanged, so it may be
   // cached with it. Null when there is no such variable.
-  [[nodiscard]] Any* resolveSlot(const char* name);
-  // defineValue for a name of `length` bytes known to have no entry in
-  // this writable set (a new call's parameters): added at the head.
-  void defineNew(const char* name, size_t length, Any& value);
+  // `ownIndex`, when given, receives the entry's place in this set's list
+  // when the variable is this set's own (else -1).
+  [[nodiscard]] Any* resolveSlot(const char* name, int* ownIndex = nullptr);
+  // resolveSlot's answer when it is this set's entry at place `index` of
+  // the list (a name looked up again in a new scope of the same shape,
+  // such as a parameter in the next call); else null.
+  [[nodiscard]] Any* slotAt(int index, const char* name);
+  // Defines a name of `length` bytes known to have no entry in this
+  // writable set (a new call's parameters) with a copy of `value` made as
+  // a variable read makes it: added at the head.
+  void defineNew(const char* name, size_t length, const Any& value);
   // define(name, value) moving the value in place.
   bool defineValue(const char* name, Any& value);
 

@@ -165,6 +165,7 @@ void ArrayDerefAstNode::dump(std::string& out, int indent) const {
 
 FnCallAstNode::FnCallAstNode(const Location& location, ExprPtr target, std::vector<ExprPtr> args)
     : ExprAstNode(location), target_(std::move(target)), args_(std::move(args)) {
+  calleeIsName_ = target_ != nullptr && target_->getType() == IDENT;
   int h = heightOf(target_.get());
   for (const ExprPtr& a : args_) h = std::max(h, heightOf(a.get()));
   setHeight(h + 1);
@@ -256,6 +257,7 @@ void ConditionalExpressionAstNode::dump(std::string& out, int indent) const {
 
 AssignmentExprAstNode::AssignmentExprAstNode(const Location& location, ExprPtr target, ExprPtr value)
     : ExprAstNode(location), target_(std::move(target)), value_(std::move(value)) {
+  targetIsName_ = target_ != nullptr && target_->getType() == IDENT;
   setHeight(std::max(heightOf(target_.get()), heightOf(value_.get())) + 1);
 }
 

@@ -93,6 +93,7 @@ class IdentAstNode : public ExprAstNode {
   mutable uint64_t slotScope_ = 0;  // the scope's serial
   mutable uint64_t slotEpoch_ = 0;
   mutable Any* slot_ = nullptr;
+  mutable int ownIndex_ = -1;  // the entry's place when found in the scope itself
 };
 
 // A function expression: refers to the Function the parser made.
@@ -194,8 +195,11 @@ class FnCallAstNode : public ExprAstNode {
   // The callee, or the object of a method call; null for `new`.
   [[nodiscard]] const ExprAstNode* target() const { return target_.get(); }
   [[nodiscard]] const std::vector<ExprPtr>& args() const { return args_; }
+  // Whether the callee is a plain name (f(...)).
+  [[nodiscard]] bool calleeIsName() const { return calleeIsName_; }
 
  private:
+  bool calleeIsName_ = false;
   bool isNew_ = false;
   std::string className_;
   bool hasMemberName_ = false;
@@ -386,6 +390,8 @@ class AssignmentExprAstNode : public ExprAstNode {
   // Runs the assignment; the assigned value is copied into *result when
   // one is asked for.
   [[nodiscard]] bool assign(Parser* parser, Any* result) const;
+  // The paths for targets other than a name of the interpreter's sets.
+  [[nodiscard]] bool assignGeneral(Parser* parser, Any* result) const;
   void dump(std::string& out, int indent) const override;
   [[nodiscard]] const ExprAstNode* target() const { return target_.get(); }
   [[nodiscard]] const ExprAstNode* value() const { return value_.get(); }
@@ -394,4 +400,5 @@ class AssignmentExprAstNode : public ExprAstNode {
   // Declared first so that it is destroyed last: the value may refer to it.
   ExprPtr target_;
   ExprPtr value_;
+  bool targetIsName_ = false;
 };

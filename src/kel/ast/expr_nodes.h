@@ -401,4 +401,5 @@ class AssignmentExprAstNode : public ExprAstNode {
   ExprPtr target_;
   ExprPtr value_;
   bool targetIsName_ = false;
+  bool valueIsCall_ = false;  // a call has no integer fast form
 };

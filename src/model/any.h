@@ -269,7 +269,9 @@ class Any : public Translatable {
     Translatable* obj;
     char* opaque;
   };
-  mutable Value v_{};
+  // Braces alone would set only the first member (a one-byte bool) and leave
+  // the rest of a pointer's bytes undefined; the widest member clears them all.
+  mutable Value v_{.i64 = 0};
 };
 
 // `text` (not null) as a JSON string literal, escaped by code point as

@@ -651,7 +651,7 @@ bool AssignmentExprAstNode::assign(Parser* parser, Any* result) const {
     AbstractVarSet* scope = parser->getCurrentScope();
     if (scope != nullptr && scope->asVarSet() != nullptr) {
       int number;
-      if (!value_->evalInt(parser, &number)) return assignValueToName(parser, this, result);
+      if (valueIsCall_ || !value_->evalInt(parser, &number)) return assignValueToName(parser, this, result);
       if (result != nullptr) result->set(number);
       if (Any* variable = static_cast<const IdentAstNode*>(target_.get())->variable(parser)) {
         variable->set(number);

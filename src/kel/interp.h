@@ -94,4 +94,10 @@ inline void moveValue(Any& to, Any& from) {
 
 // Whether `value` may be stored into `owner` (see place.cpp): 0, 24 or 39.
 // The walk is charged to `parser`'s step budget (13 when it runs out).
-[[nodiscard]] int kelContainerCheck(const Translatable* owner, const Any& value, Parser* parser);
+[[nodiscard]] int kelContainerCheckSlow(const Translatable* owner, const Any& value, Parser* parser);
+// A value that refers to no container (a number, a text) is answered here.
+[[nodiscard]] inline int kelContainerCheck(const Translatable* owner, const Any& value, Parser* parser) {
+  int type = value.getType();
+  if (value.isOpaque() || (type != ANY_REF && type != OBJ_ANYARRAY_ID)) return 0;
+  return kelContainerCheckSlow(owner, value, parser);
+}

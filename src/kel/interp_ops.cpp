@@ -486,10 +486,19 @@ BinaryExprAstNode::OperandForm operandForm(const ExprAstNode* node, int* literal
       return node->evalInt(nullptr, literal) ? BinaryExprAstNode::kFormInt : BinaryExprAstNode::kFormNotInt;
     case AstNode::IDENT:
       return BinaryExprAstNode::kFormName;
+    case AstNode::ADD:
+    case AstNode::MUL:
+    case AstNode::SHIFT:
+    case AstNode::BITWISE_AND:
+    case AstNode::BITWISE_OR:
+    case AstNode::BITWISE_XOR:
+      return BinaryExprAstNode::kFormIntOperator;
     default:
       return BinaryExprAstNode::kFormOther;
   }
 }
+
+bool binaryInt(Parser* parser, const BinaryExprAstNode* node, int* out);
 
 const BinaryExprAstNode::FastShape& shapeOf(const BinaryExprAstNode* node) {
   BinaryExprAstNode::FastShape& shape = node->fastShape();
@@ -508,13 +517,16 @@ inline bool operandInt(Parser* parser, const ExprAstNode* node, BinaryExprAstNod
     case BinaryExprAstNode::kFormInt: *out = literal; return true;
     case BinaryExprAstNode::kFormNotInt: return false;
     case BinaryExprAstNode::kFormName: return nameInt(parser, static_cast<const IdentAstNode*>(node), out);
+    case BinaryExprAstNode::kFormIntOperator:
+      // What the operator's evalInt does, without the virtual call.
+      return binaryInt(parser, static_cast<const BinaryExprAstNode*>(node), out);
     default: return node->evalInt(parser, out);
   }
 }
 
 // The fast form of the integer operators: both operands plain 32-bit
 // integers by their own fast forms.
-inline bool binaryInt(Parser* parser, const BinaryExprAstNode* node, int* out) {
+bool binaryInt(Parser* parser, const BinaryExprAstNode* node, int* out) {
   if (!parser->hasStackRoom()) return false;
   const BinaryExprAstNode::FastShape& shape = shapeOf(node);
   int a;

@@ -79,9 +79,10 @@ inline bool loopShouldStop(Parser* parser) {
 int AssignmentStmtAstNode::execute(Parser* parser) const {
   if (!leading(parser, this)) return 0;
   const ExprAstNode* e = expression_.get();
-  if (declaresFunction_ && e->getType() == ASSIGNMENT_EXPR) {
-    // function name(...) {...}; defines `name` in the nearest function scope.
+  if (isAssignment_) {
     const auto* assignment = static_cast<const AssignmentExprAstNode*>(e);
+    if (!declaresFunction_) return assignment->assign(parser, nullptr);
+    // function name(...) {...}; defines `name` in the nearest function scope.
     const auto* ident = static_cast<const IdentAstNode*>(assignment->target());
     Any value;
     if (!assignment->value()->evalValue(parser, value)) return 0;

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "kel/abstract_var_set.h"
 #include "kel/ast/expr_nodes.h"
@@ -394,6 +396,38 @@ TEST(Interp, LoopNamesFollowChangesMadeFromOutside) {
   EXPECT_EQ(returned(parser, set), "12");
   setOf(root)->clear("x");
   EXPECT_EQ(returned(parser, set), "error ReferenceError: Variable not defined");
+}
+
+TEST(Interp, ExecutionsOnSeveralThreadsAtOnce) {
+  // Each thread runs its own parser and root set at the same time as the
+  // others (remembered names, call scopes and their cached blocks are per
+  // tree or per thread; the shape epoch is shared); then the sets made on
+  // the threads that ended are used and released here.
+  constexpr int kThreads = 4;
+  const char* script =
+      "function add(a, b) { let c = a + b; return c % 1000; };"
+      "var s = 0; for (var i = 0; i < 300; i++) { s = add(s, i); { let t = s; s = t + 1; } }"
+      "var o = {\"n\": 0}; var a = [0, 0]; for (var j = 0; j < 50; j++) { o.n = o.n + j; a[j % 2] = a[j % 2] + j; }"
+      "return [s, o.n, a[0], a[1]];";
+  std::vector<ObjRef> roots(kThreads);
+  std::vector<std::string> results(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; t++) {
+    threads.emplace_back([&, t] {
+      roots[t] = Parser::buildRootVarSet();
+      Parser parser("t", script, nullptr, 1, 1, false);
+      if (!parser.parseScript()) return;
+      for (int k = 0; k < 20; k++) results[t] = returned(parser, setOf(roots[t]));
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int t = 0; t < kThreads; t++) EXPECT_EQ(results[t], "[ 150, 1225, 600, 625 ]") << t;
+  // The top-level variables of a set made on another thread, read here
+  // (the results agree with node).
+  Parser reader("t", "return add(s, 1);", nullptr, 1, 1, false);
+  ASSERT_TRUE(reader.parseScript());
+  EXPECT_EQ(returned(reader, setOf(roots[0])), "151");
+  roots.clear();
 }
 
 TEST(Interp, NativeAndShadowFunctions) {

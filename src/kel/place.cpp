@@ -86,7 +86,7 @@ class DepthWalk {
 // 0 when `value` may be stored into `owner`; 24 when that would make a
 // container hold itself (its text and its release would never end); 39
 // when the nesting would grow past the bound.
-int kelContainerCheck(const Translatable* owner, const Any& value, Parser* parser) {
+int kelContainerCheckSlow(const Translatable* owner, const Any& value, Parser* parser) {
   const Translatable* child = containerOf(&value);
   if (child == nullptr) return 0;
   if (child == owner) return 24;
@@ -206,7 +206,7 @@ int placeSet(Parser* parser, const Place& place, Any& value) {
         return static_cast<AbstractVarSet*>(place.target)->assignValue(place.name, value) ? 0 : 46;
       }
       if (place.target == nullptr) return 100;
-      if (int rc = kelContainerCheck(place.target, value, parser)) {
+      if (int rc = kelContainerCheckSlow(place.target, value, parser)) {
         value.clear();
         return rc;
       }
@@ -217,7 +217,7 @@ int placeSet(Parser* parser, const Place& place, Any& value) {
     }
     case Place::kArray: {
       if (place.target == nullptr) return 100;
-      if (int rc = kelContainerCheck(place.target, value, parser)) {
+      if (int rc = kelContainerCheckSlow(place.target, value, parser)) {
         value.clear();
         return rc;
       }

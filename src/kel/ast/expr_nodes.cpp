@@ -258,6 +258,7 @@ void ConditionalExpressionAstNode::dump(std::string& out, int indent) const {
 AssignmentExprAstNode::AssignmentExprAstNode(const Location& location, ExprPtr target, ExprPtr value)
     : ExprAstNode(location), target_(std::move(target)), value_(std::move(value)) {
   targetIsName_ = target_ != nullptr && target_->getType() == IDENT;
+  valueIsCall_ = value_ != nullptr && value_->getType() == FN_CALL;
   setHeight(std::max(heightOf(target_.get()), heightOf(value_.get())) + 1);
 }
 

@@ -315,7 +315,7 @@ class BinaryExprAstNode : public ExprAstNode {
   // first evaluation (the tree itself never changes): the operator it
   // computes and the form of each operand, so that a literal operand is
   // not evaluated and a name is read without a virtual call.
-  enum OperandForm : int8_t { kFormUnknown = 0, kFormInt, kFormNotInt, kFormName, kFormOther };
+  enum OperandForm : int8_t { kFormUnknown = 0, kFormInt, kFormNotInt, kFormName, kFormIntOperator, kFormOther };
   struct FastShape {
     bool known = false;
     int op = 0;
@@ -401,4 +401,5 @@ class AssignmentExprAstNode : public ExprAstNode {
   ExprPtr target_;
   ExprPtr value_;
   bool targetIsName_ = false;
+  bool valueIsCall_ = false;  // a call has no integer fast form
 };

@@ -36,6 +36,7 @@ void LabelList::dump(std::string& out) const {
 AssignmentStmtAstNode::AssignmentStmtAstNode(const Location& location, ExprPtr expression)
     : StmtAstNode(location), expression_(std::move(expression)) {
   raiseHeight(expression_.get());
+  isAssignment_ = expression_ != nullptr && expression_->getType() == ASSIGNMENT_EXPR;
 }
 
 void AssignmentStmtAstNode::dump(std::string& out, int indent) const {

@@ -62,6 +62,7 @@ class AssignmentStmtAstNode : public StmtAstNode {
  private:
   ExprPtr expression_;
   bool declaresFunction_ = false;
+  bool isAssignment_ = false;  // the expression is an AssignmentExprAstNode
 };
 
 // One declared variable: `let` (kind 1) or `var` (kind 2), with its initial

@@ -567,6 +567,30 @@ int assignToContainer(Parser* parser, const AssignmentExprAstNode* node, Any* re
   Translatable* container = borrowedContainer(parser, objectNode);
   if (container == nullptr) return -1;
   if (!parser->stackRoom(target)) return 0;
+  {
+    // An integer index and value by their fast forms run no code, so the
+    // variable still holds the container: no counted reference needed.
+    int position = 0;
+    int number;
+    if ((indexNode == nullptr || indexNode->evalInt(parser, &position)) && node->value()->evalInt(parser, &number)) {
+      if (result != nullptr) result->set(number);
+      int rc;
+      if (member != nullptr) {
+        rc = container->setField(parser, member, new Any(number));
+      } else {
+        if (container->getObjectID() == OBJ_ANYARRAY_ID) {
+          if (Any* element = static_cast<AnyArray*>(container)->get(position)) {
+            element->set(number);  // in place, as below
+            return 1;
+          }
+        }
+        Any index(position);
+        rc = container->setArrayElement(parser, &index, new Any(number));
+      }
+      if (rc != 0) return fail(parser, node, kReference, rc) ? 1 : 0;
+      return 1;
+    }
+  }
   ObjRef hold(container);
   Any index;
   const Any* indexValue = &index;

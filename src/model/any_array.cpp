@@ -6,6 +6,7 @@
 #include "model/any.h"
 #include "model/any_batch.h"
 #include "model/container_text.h"
+#include "model/string_builder.h"
 
 AnyArray::AnyArray(int n) {
   if (n < 1) return;
@@ -152,7 +153,13 @@ int AnyArray::clone(const Principal*, Translatable** out) const {
 }
 
 char* AnyArray::toString(Parser* parser) {
-  ContainerText text(parser, '[', ']');
+  StringBuilder out;
+  appendText(out, parser);
+  return out.take();
+}
+
+void AnyArray::appendText(StringBuilder& into, Parser* parser) {
+  ContainerText text(parser, '[', ']', &into);
   for (int i = 0; i < count_; i++) appendItemText(text.beginItem(), elements_[i], parser);
-  return text.finish();
+  (void)text.finish();
 }

@@ -7,6 +7,7 @@
 #include "model/translatable.h"
 
 class AnyBatch;
+class StringBuilder;
 
 class AnyArray : public Translatable {
  public:
@@ -60,6 +61,8 @@ class AnyArray : public Translatable {
   int clone(const Principal* principal, Translatable** out) const override;
   // "[ a, b ]", or indented one element per line in pretty mode.
   char* toString(Parser* parser) override;
+  // Appends the toString text to `out`.
+  void appendText(StringBuilder& out, Parser* parser);
   int getObjectID() const override { return OBJ_ANYARRAY_ID; }
 
  private:

@@ -9,6 +9,8 @@
 #include <ctime>
 
 #include "model/any.h"
+#include "model/any_array.h"
+#include "model/attributes.h"
 #include "model/container_text.h"
 #include "model/obj_ref.h"
 #include "model/string_builder.h"
@@ -172,6 +174,23 @@ void appendItemText(StringBuilder& out, Any* value, Parser* parser) {
         return;
       default:
         break;
+    }
+  }
+  // A set or array referenced from here writes itself in place too.
+  if (!value->isOpaque() && value->getType() == ANY_REF) {
+    // (Checked by class: a prototype may report the same object id.)
+    Translatable* target = value->getRefTarget();
+    int id = target ? target->getObjectID() : 0;
+    if (id == OBJ_ATTRIBUTES_ID) {
+      if (auto* set = dynamic_cast<Attributes*>(target)) {
+        set->appendText(out, parser);
+        return;
+      }
+    } else if (id == OBJ_ANYARRAY_ID) {
+      if (auto* array = dynamic_cast<AnyArray*>(target)) {
+        array->appendText(out, parser);
+        return;
+      }
     }
   }
   char* text = value->toItemText(parser);

@@ -395,7 +395,13 @@ int Attributes::clone(const Principal*, Translatable** out) const {
 }
 
 char* Attributes::toString(Parser* parser) {
-  ContainerText text(parser, '{', '}');
+  StringBuilder out;
+  appendText(out, parser);
+  return out.take();
+}
+
+void Attributes::appendText(StringBuilder& into, Parser* parser) {
+  ContainerText text(parser, '{', '}', &into);
   for (AttrList* e = list_; e; e = e->next) {
     Any* value = e->getValue();
     StringBuilder& out = text.beginItem();
@@ -416,7 +422,7 @@ char* Attributes::toString(Parser* parser) {
       mts.appendf("%d", subtype);
     }
   }
-  return text.finish();
+  (void)text.finish();
 }
 
 char* Attributes::toHTTPQuery() const {

@@ -17,6 +17,7 @@
 #include "model/translatable.h"
 
 class AnyBatch;
+class StringBuilder;
 
 class Attributes : public Translatable {
  public:
@@ -130,6 +131,8 @@ class Attributes : public Translatable {
   int clone(const Principal* principal, Translatable** out) const override;
   // The kel object literal form, compact or pretty (see container_text.h).
   char* toString(Parser* parser) override;
+  // Appends the toString text to `out`.
+  void appendText(StringBuilder& out, Parser* parser);
   // "k=v&k2=v2" in list order, URL-encoded; null for an empty set.
   [[nodiscard]] char* toHTTPQuery() const;
   // The query of `url` (from its '?', which the first name keeps) as string

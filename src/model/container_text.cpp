@@ -8,7 +8,11 @@ void indent(StringBuilder& out, int depth) {
 }
 }  // namespace
 
-ContainerText::ContainerText(Parser* parser, char open, char close) : parser_(parser), close_(close) {
+ContainerText::ContainerText(Parser* parser, char open, char close)
+    : ContainerText(parser, open, close, nullptr) {}
+
+ContainerText::ContainerText(Parser* parser, char open, char close, StringBuilder* into)
+    : parser_(parser), close_(close), out_(into ? *into : own_), external_(into != nullptr) {
   const ScriptHooks& hooks = scriptHooks();
   if (parser_) {
     pretty_ = hooks.isPrettyPrint && hooks.isPrettyPrint(parser_);
@@ -48,5 +52,5 @@ char* ContainerText::finish() {
     out_.append(' ');
     out_.append(close_);
   }
-  return out_.take();
+  return external_ ? nullptr : out_.take();
 }

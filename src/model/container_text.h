@@ -11,7 +11,11 @@
 
 class Any;
 class Parser;
+class Translatable;
 
+// Appends the text of a whole Attributes or AnyArray to `out`, as its
+// toString gives it.
+void appendContainerText(StringBuilder& out, Translatable* container, Parser* parser);
 // Appends the text of `value` as an item of a container (Any::toItemText;
 // "null" for a null value or a null text) without making a text of its own
 // for the common kinds.
@@ -23,6 +27,9 @@ void appendEscapedJSON(StringBuilder& out, const char* text);
 class ContainerText {
  public:
   ContainerText(Parser* parser, char open, char close);
+  // Writes into `into` (appended to what it holds) instead of a text of its
+  // own; finish() then gives null.
+  ContainerText(Parser* parser, char open, char close, StringBuilder* into);
   ~ContainerText();
   ContainerText(const ContainerText&) = delete;
   ContainerText& operator=(const ContainerText&) = delete;
@@ -42,5 +49,7 @@ class ContainerText {
   int depth_ = 0;
   int items_ = 0;
   char close_;
-  StringBuilder out_;
+  StringBuilder own_;
+  StringBuilder& out_;
+  bool external_ = false;
 };

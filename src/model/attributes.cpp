@@ -283,6 +283,19 @@ void Attributes::addOrSetAttribute(const char* name, Any* value, int displayHint
   addAttribute(name, value, displayHint);
 }
 
+bool Attributes::assignInPlace(const char* name, Any& value) {
+  AttrList* e = find(name);
+  if (e == nullptr || !e->freeValue) return false;
+  Any* stored = e->getValue();
+  // Acquire: a reference dropped by another thread is done with the value
+  // before it is overwritten here.
+  if (stored == nullptr || stored->refCount.load(std::memory_order_acquire) != 1) return false;
+  if (stored == &value) return true;
+  if (!stored->copyPlainFrom(value)) stored->takeFrom(value);
+  value.clear();
+  return true;
+}
+
 void Attributes::setAttribute(const char* name, int value, int displayHint) {
   addOrSetAttribute(name, new Any(value), displayHint);
 }

@@ -90,6 +90,14 @@ class Attributes : public Translatable {
   // Replaces the value of the first entry of that name (keeping its hint), or
   // adds a new entry at the head. Adopts `value`.
   void addOrSetAttribute(const char* name, Any* value, int displayHint = 0);
+  // addOrSetAttribute without a new Any: the newest entry of that name takes
+  // the value of `value` into the Any it already holds, and `value` is left
+  // null. Only done when that entry owns its value and no other reference
+  // counts it (a value shared elsewhere must keep its contents, and a
+  // foreign value is never written). False, nothing changed, otherwise (no
+  // entry of that name, a non-owning entry, no value, a shared value): the
+  // caller stores through addOrSetAttribute or setField instead.
+  [[nodiscard]] bool assignInPlace(const char* name, Any& value);
   // addOrSetAttribute with a new value of the matching kind.
   void setAttribute(const char* name, int value, int displayHint = 0);
   void setAttribute(const char* name, bool value, int displayHint = 0);

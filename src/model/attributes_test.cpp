@@ -98,6 +98,96 @@ TEST(Attributes, SharedValuesOutliveTheSet) {
   EXPECT_EQ(keep.getTarget()->refCount, 1);
 }
 
+// Assigning in place must look, from outside, exactly like storing a new
+// value through addOrSetAttribute: same entries, same order, same texts;
+// only the Any that holds the value is kept.
+TEST(Attributes, AssignInPlaceOnlyWhenOwnedAndUnshared) {
+  Attributes a;
+  a.setAttribute("n", 1);
+  a.setAttribute("s", "old");
+  a.addAttribute("s", new Any("newest"));  // duplicate: lookups find this one
+  Any* stored = a.getAttribute("n");
+
+  Any number(7);
+  ASSERT_TRUE(a.assignInPlace("n", number));
+  EXPECT_EQ(a.getAttribute("n"), stored);  // same Any, new contents
+  EXPECT_EQ(stored->getInt32(), 7);
+  EXPECT_EQ(number.getType(), ANY_NULL);  // moved out
+
+  Any textValue("moved");
+  ASSERT_TRUE(a.assignInPlace("s", textValue));
+  EXPECT_STREQ(a.getAttribute("s")->getString(), "moved");
+  EXPECT_EQ(textValue.getType(), ANY_NULL);
+  // The older duplicate keeps its value; order and size are unchanged.
+  EXPECT_EQ(names(a), (std::vector<std::string>{"s", "s", "n"}));
+  EXPECT_STREQ(a.first()->getNext()->getValue()->getString(), "old");
+
+  // A value counted by another reference is never written.
+  ObjRef keep(a.getAttribute("n"));
+  Any other(8);
+  EXPECT_FALSE(a.assignInPlace("n", other));
+  EXPECT_EQ(other.getInt32(), 8);  // untouched, for the caller's own store
+  EXPECT_EQ(static_cast<Any*>(keep.getTarget())->getInt32(), 7);
+  keep.set(nullptr);
+  EXPECT_TRUE(a.assignInPlace("n", other));  // unshared again
+
+  // A foreign value (setAttributeDontFree), a missing name and an entry
+  // without a value are left to the ordinary store.
+  Any foreign("mine");
+  a.setAttributeDontFree("f", &foreign);
+  a.addAttribute("empty", nullptr);
+  Any attempt("theirs");
+  EXPECT_FALSE(a.assignInPlace("f", attempt));
+  EXPECT_FALSE(a.assignInPlace("missing", attempt));
+  EXPECT_FALSE(a.assignInPlace("empty", attempt));
+  EXPECT_FALSE(a.assignInPlace(nullptr, attempt));
+  EXPECT_STREQ(attempt.getString(), "theirs");
+  EXPECT_STREQ(foreign.getString(), "mine");
+  EXPECT_EQ(foreign.refCount, 0);
+  EXPECT_EQ(a.size(), 5);
+}
+
+TEST(Attributes, AssignInPlaceReleasesWhatTheOldValueHeld) {
+  Attributes a;
+  auto* inner = new Attributes();
+  a.addAttribute("o", new Any(new ObjRef(inner)));
+  ObjRef watch(inner);
+  EXPECT_EQ(inner->refCount, 2);
+  Any replacement(3.5);
+  ASSERT_TRUE(a.assignInPlace("o", replacement));
+  EXPECT_EQ(inner->refCount, 1);  // the set's reference went with the old value
+  EXPECT_EQ(a.getAttribute("o")->getDouble(), 3.5);
+}
+
+// The same writes through assignInPlace (falling back to addOrSetAttribute)
+// and through addOrSetAttribute alone give the same entries in the same
+// order with the same texts, on a set large enough to be indexed and with a
+// shared and a foreign entry.
+TEST(Attributes, AssignInPlaceMatchesTheOrdinaryStore) {
+  Any foreignA("f");
+  Any foreignB("f");
+  Attributes inPlace;
+  Attributes ordinary;
+  for (Attributes* set : {&inPlace, &ordinary}) {
+    for (int i = 0; i < 20; i++) set->setAttribute(("k" + std::to_string(i)).c_str(), i);
+    set->addAttribute("k3", new Any("dup"));
+  }
+  inPlace.setAttributeDontFree("foreign", &foreignA);
+  ordinary.setAttributeDontFree("foreign", &foreignB);
+  ObjRef shared(inPlace.getAttribute("k5"));
+  for (int round = 0; round < 3; round++) {
+    for (const char* name : {"k0", "k3", "k5", "k19", "foreign", "new"}) {
+      Any value(std::string(name).append("-").append(std::to_string(round)).c_str());
+      if (!inPlace.assignInPlace(name, value)) inPlace.addOrSetAttribute(name, new Any(value.getString()));
+      ordinary.addOrSetAttribute(name, new Any(std::string(name).append("-").append(std::to_string(round)).c_str()));
+    }
+  }
+  EXPECT_EQ(names(inPlace), names(ordinary));
+  EXPECT_EQ(text(inPlace.toString(nullptr)), text(ordinary.toString(nullptr)));
+  EXPECT_EQ(static_cast<Any*>(shared.getTarget())->getInt32(), 5);  // the sharer's copy stayed
+  EXPECT_STREQ(foreignA.getString(), "f");
+}
+
 TEST(Attributes, TextForms) {
   Attributes empty;
   EXPECT_EQ(text(empty.toString(nullptr)), "{  }");

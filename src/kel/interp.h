@@ -25,6 +25,17 @@ inline bool nameInt(Parser* parser, const IdentAstNode* name, int* out) {
   return true;
 }
 
+// The value `ident` reads, for a read that follows at once with nothing run
+// in between: the remembered variable, or else a look-up in the current
+// scope when it is one of the interpreter's own sets. Null when the name
+// must take the general path (a registered prototype of that name, a scope
+// of another kind, no such variable).
+[[nodiscard]] const Any* lookUpName(Parser* parser, const IdentAstNode* ident);  // interp_expr.cpp
+[[nodiscard]] inline const Any* peekName(Parser* parser, const IdentAstNode* ident) {
+  const Any* value = ident->variable(parser);
+  return value != nullptr ? value : lookUpName(parser, ident);
+}
+
 namespace interp {
 
 // Error types of run-time errors.

@@ -290,6 +290,14 @@ int ObjectFactoryAstNode::evalRef(Parser* parser, Place& place, Any& value) cons
 
 // ---- member and index access
 
+// The part of peekName after the remembered variable.
+const Any* lookUpName(Parser* parser, const IdentAstNode* ident) {
+  if (ident->registeredPrototype() != nullptr) return nullptr;
+  AbstractVarSet* scope = parser->getCurrentScope();
+  VarSet* set = scope != nullptr ? scope->asVarSet() : nullptr;
+  return set != nullptr ? set->VarSet::get(ident->name().c_str()) : nullptr;
+}
+
 namespace {
 
 // Evaluates an object part to its value: a place is read, a reference to an
@@ -324,16 +332,8 @@ inline int failRef(Parser* parser, const AstNode* node, int type, int code) {
 // the caller then takes the general path.
 Translatable* borrowedContainer(Parser* parser, const ExprAstNode* node) {
   if (node->getType() != AstNode::IDENT) return nullptr;
-  const auto* ident = static_cast<const IdentAstNode*>(node);
-  const Any* value = ident->variable(parser);
-  if (value == nullptr) {
-    if (ident->registeredPrototype() != nullptr) return nullptr;
-    AbstractVarSet* scope = parser->getCurrentScope();
-    VarSet* set = scope != nullptr ? scope->asVarSet() : nullptr;
-    if (set == nullptr) return nullptr;
-    value = set->VarSet::get(ident->name().c_str());
-    if (value == nullptr) return nullptr;
-  }
+  const Any* value = peekName(parser, static_cast<const IdentAstNode*>(node));
+  if (value == nullptr) return nullptr;
   Translatable* target = refTarget(*value);
   if (target == nullptr) return nullptr;
   int id = target->getObjectID();

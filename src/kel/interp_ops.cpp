@@ -397,15 +397,7 @@ const Any* borrowedOperand(Parser* parser, const ExprAstNode* node) {
     if (token.type == Token::LITERAL_NULL || token.type == Token::LITERAL_UNDEFINED) return nullptr;
     value = &token.value;
   } else if (node->getType() == AstNode::IDENT) {
-    const auto* ident = static_cast<const IdentAstNode*>(node);
-    value = ident->variable(parser);
-    if (value == nullptr) {
-      if (ident->registeredPrototype() != nullptr) return nullptr;
-      AbstractVarSet* scope = parser->getCurrentScope();
-      VarSet* set = scope != nullptr ? scope->asVarSet() : nullptr;
-      if (set == nullptr) return nullptr;
-      value = set->VarSet::get(ident->name().c_str());
-    }
+    value = peekName(parser, static_cast<const IdentAstNode*>(node));
   }
   if (value == nullptr || value->isOpaque()) return nullptr;
   int type = value->getType();

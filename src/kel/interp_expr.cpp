@@ -576,11 +576,8 @@ int assignToContainer(Parser* parser, const AssignmentExprAstNode* node, Any* re
       if (result != nullptr) result->set(number);
       int rc;
       if (member != nullptr) {
-        if (container->getObjectID() == OBJ_ATTRIBUTES_ID) {
-          // A member the set owns alone takes the number in place.
-          Any value(number);
-          if (static_cast<Attributes*>(container)->assignInPlace(member, value)) return 1;
-        }
+        Any value(number);
+        if (assignMemberInPlace(container, member, value)) return 1;
         rc = container->setField(parser, member, new Any(number));
       } else {
         if (container->getObjectID() == OBJ_ANYARRAY_ID) {
@@ -620,14 +617,14 @@ int assignToContainer(Parser* parser, const AssignmentExprAstNode* node, Any* re
       return 1;
     }
   }
-  if (rc == 0 && container->getObjectID() == OBJ_ATTRIBUTES_ID) {
+  if (rc == 0) {
     // A member the set owns alone takes the value in place (the store below
     // would make a new Any and release the old one).
     const char* name = member;
     if (name == nullptr && indexValue->getType() == ANY_STRING && !indexValue->isOpaque()) {
       name = indexValue->getString();
     }
-    if (name != nullptr && static_cast<Attributes*>(container)->assignInPlace(name, value)) return 1;
+    if (name != nullptr && assignMemberInPlace(container, name, value)) return 1;
   }
   if (rc == 0) {
     auto* moved = new Any();

@@ -210,10 +210,7 @@ int placeSet(Parser* parser, const Place& place, Any& value) {
         value.clear();
         return rc;
       }
-      if (place.target->getObjectID() == OBJ_ATTRIBUTES_ID &&
-          static_cast<Attributes*>(place.target)->assignInPlace(place.name, value)) {
-        return 0;  // a member the set owns alone took the value in place
-      }
+      if (assignMemberInPlace(place.target, place.name, value)) return 0;
       Any* moved = new Any();
       moved->takeFrom(value);
       value.clear();

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "model/any.h"
+#include "model/attributes.h"
 #include "model/translatable.h"
 
 class Place {
@@ -69,6 +70,13 @@ class Place {
 // Writes a place, taking `value` over (it is left empty): 0 or a code
 // (100 for an object place; 46 for an unknown variable).
 [[nodiscard]] int placeSet(Parser* parser, const Place& place, Any& value);
+// A member store without a new Any: when `target` is an attribute set that
+// owns the value of member `name` alone, that value takes `value` over (left
+// empty) and the answer is true; otherwise false with nothing changed, and
+// the caller stores through setField.
+[[nodiscard]] inline bool assignMemberInPlace(Translatable* target, const char* name, Any& value) {
+  return target->getObjectID() == OBJ_ATTRIBUTES_ID && static_cast<Attributes*>(target)->assignInPlace(name, value);
+}
 // The owner's field `name` (the owner's getField); when the owner lacks it
 // and its prototype lists `name` as a member function, a ShadowFunction
 // bound to the owner. 0, or the getField code.

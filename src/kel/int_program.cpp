@@ -247,6 +247,8 @@ class IntProgramBuilder {
     return op(IntProgram::kTurnEnd, 0, 0, 0, 0) >= 0;
   }
 
+  [[nodiscard]] int registerCount() const { return registers_; }
+
   // Reads of names move before the first operation when no operation is
   // skipped and no name is read both ways; else they stay where they are.
   void finish() {
@@ -468,7 +470,7 @@ std::unique_ptr<IntProgram> IntProgram::build(const ExprAstNode* root, Mode mode
   }
   builder.finish();
   program->unitOf_.clear();
-  program->registers_.resize(kMaxRegisters + 1, 0);
+  program->registers_.resize(static_cast<size_t>(builder.registerCount()), 0);
   program->slots_.assign(program->names_.size(), nullptr);
   program->memberBlocked_.assign(program->nodes_.size(), 0);
   return program;
@@ -482,7 +484,7 @@ std::unique_ptr<IntProgram> IntProgram::buildLoop(const ExprAstNode* condition, 
   if (!builder.emitLoop(condition, body, step)) return nullptr;
   // Names are read where they are used: the statements change them.
   program->body_ = body;
-  program->registers_.resize(kMaxRegisters + 1, 0);
+  program->registers_.resize(static_cast<size_t>(builder.registerCount()), 0);
   program->slots_.assign(program->names_.size(), nullptr);
   program->memberBlocked_.assign(program->nodes_.size(), 0);
   return program;

@@ -59,6 +59,8 @@ enum IntProgram::Op : uint8_t {
   // Loop programs:
   kStore,        // name `arg` = a (the last operation of an assignment)
   kStep,         // name `arg` += 1 (b 0) or -= 1 (b 1), in place
+  kStoreMember,  // name `a` . text `arg` = b, in place (an attribute set's own value)
+  kStoreElement, // name `a` [b] = dst, in place (an existing element of an array)
   kJump,         // to `arg`
   kExitIfZero,   // the loop ends when a is 0
   kGeneral,      // unit `arg` executed the ordinary way
@@ -347,26 +349,86 @@ class IntProgramBuilder {
     return emitStatement(body, nesting);
   }
 
-  // An expression run for its effects: an assignment of an integer
-  // expression to a name, or ++/-- of a name, in the program; else false
-  // with nothing emitted.
-  bool emitFastEffect(const ExprAstNode* e) {
-    if (e->getType() == AstNode::ASSIGNMENT_EXPR) {
-      const auto* assignment = static_cast<const AssignmentExprAstNode*>(e);
-      if (assignment->target()->getType() != AstNode::IDENT || assignment->value()->getType() == AstNode::FN_CALL) {
-        return false;
-      }
-      int value = emitInt(assignment->value(), 1);
-      int name = value < 0 ? -1 : nameIndex(static_cast<const IdentAstNode*>(assignment->target()));
-      return name >= 0 && op(IntProgram::kStore, value, 0, name, 0) >= 0;
-    }
+  // What an expression run for its effects can be in the program: an
+  // assignment of an integer expression to a name, to a member of a
+  // variable (`o.name`, `o["name"]`) or to an element of one (`a[i]`), or
+  // ++/-- of a name.
+  enum EffectForm { kNoForm, kNameStore, kMemberStore, kElementStore, kNameStep };
+  static EffectForm effectForm(const ExprAstNode* e) {
     if (e->getType() == AstNode::INCREMENT || e->getType() == AstNode::DECREMENT) {
+      return static_cast<const IncDecAstNode*>(e)->operand()->getType() == AstNode::IDENT ? kNameStep : kNoForm;
+    }
+    if (e->getType() != AstNode::ASSIGNMENT_EXPR) return kNoForm;
+    const auto* assignment = static_cast<const AssignmentExprAstNode*>(e);
+    if (assignment->value()->getType() == AstNode::FN_CALL) return kNoForm;
+    const ExprAstNode* target = assignment->target();
+    switch (target->getType()) {
+      case AstNode::IDENT:
+        return kNameStore;
+      case AstNode::MEMBER_DEREF: {
+        const auto* deref = static_cast<const MemberDerefAstNode*>(target);
+        return deref->object()->getType() == AstNode::IDENT && deref->member() != nullptr &&
+                       deref->member()->getType() == AstNode::IDENT
+                   ? kMemberStore
+                   : kNoForm;
+      }
+      case AstNode::ARRAY_DEREF: {
+        const auto* deref = static_cast<const ArrayDerefAstNode*>(target);
+        if (deref->object()->getType() != AstNode::IDENT || deref->indexes().size() != 1) return kNoForm;
+        return memberText(deref->indexes()[0].get()) != nullptr ? kMemberStore : kElementStore;
+      }
+      default:
+        return kNoForm;
+    }
+  }
+
+  // The text of a string literal index (o["name"]), else null.
+  static const char* memberText(const ExprAstNode* index) {
+    if (index->getType() != AstNode::LITERAL) return nullptr;
+    const Token& token = static_cast<const LiteralAstNode*>(index)->token();
+    if (token.type == Token::LITERAL_NULL || token.type == Token::LITERAL_UNDEFINED) return nullptr;
+    return token.value.getType() == ANY_STRING && !token.value.isOpaque() ? token.value.getString() : nullptr;
+  }
+
+  // The effect in the program (its store its last operation); false when
+  // it has no form there or the program would be too large.
+  bool emitFastEffect(const ExprAstNode* e) {
+    EffectForm form = effectForm(e);
+    if (form == kNoForm) return false;
+    if (form == kNameStep) {
       const auto* incDec = static_cast<const IncDecAstNode*>(e);
-      if (incDec->operand()->getType() != AstNode::IDENT) return false;
       int name = nameIndex(static_cast<const IdentAstNode*>(incDec->operand()));
       return name >= 0 && op(IntProgram::kStep, 0, e->getType() == AstNode::INCREMENT ? 0 : 1, name, 0) >= 0;
     }
-    return false;
+    const auto* assignment = static_cast<const AssignmentExprAstNode*>(e);
+    const ExprAstNode* target = assignment->target();
+    if (form == kNameStore) {
+      int value = emitInt(assignment->value(), 1);
+      int name = value < 0 ? -1 : nameIndex(static_cast<const IdentAstNode*>(target));
+      return name >= 0 && op(IntProgram::kStore, value, 0, name, 0) >= 0;
+    }
+    const ExprAstNode* object;
+    const char* member = nullptr;
+    const ExprAstNode* index = nullptr;
+    if (target->getType() == AstNode::MEMBER_DEREF) {
+      const auto* deref = static_cast<const MemberDerefAstNode*>(target);
+      object = deref->object();
+      member = static_cast<const IdentAstNode*>(deref->member())->name().c_str();
+    } else {
+      const auto* deref = static_cast<const ArrayDerefAstNode*>(target);
+      object = deref->object();
+      member = memberText(deref->indexes()[0].get());
+      if (member == nullptr) index = deref->indexes()[0].get();
+    }
+    int name = nameIndex(static_cast<const IdentAstNode*>(object));
+    int position = name < 0 || index == nullptr ? 0 : emitInt(index, 1);
+    int value = name < 0 || position < 0 ? -1 : emitInt(assignment->value(), 1);
+    if (value < 0) return false;
+    if (member != nullptr) {
+      p_.texts_.push_back(member);
+      return op(IntProgram::kStoreMember, name, value, static_cast<int32_t>(p_.texts_.size() - 1), 0) >= 0;
+    }
+    return op(IntProgram::kStoreElement, name, position, 0, value) >= 0;
   }
 
   // The loop's step: in the program when it can be, else run the ordinary
@@ -386,15 +448,7 @@ class IntProgramBuilder {
         const auto* s = static_cast<const AssignmentStmtAstNode*>(statement);
         if (s->declaresFunction()) return general(statement);
         const ExprAstNode* e = s->expression();
-        bool fast = e->getType() == AstNode::INCREMENT || e->getType() == AstNode::DECREMENT ||
-                    (e->getType() == AstNode::ASSIGNMENT_EXPR &&
-                     static_cast<const AssignmentExprAstNode*>(e)->target()->getType() == AstNode::IDENT &&
-                     static_cast<const AssignmentExprAstNode*>(e)->value()->getType() != AstNode::FN_CALL);
-        if (e->getType() != AstNode::ASSIGNMENT_EXPR && fast &&
-            static_cast<const IncDecAstNode*>(e)->operand()->getType() != AstNode::IDENT) {
-          fast = false;
-        }
-        if (!fast) return general(statement);
+        if (effectForm(e) == kNoForm) return general(statement);
         int outer = unit_;
         int unit = newUnit(IntProgram::kStatementUnit, statement);
         return unit >= 0 && emitFastEffect(e) && endUnit(unit, outer);
@@ -670,6 +724,26 @@ IntProgram::LoopResult IntProgram::runLoop(Parser* parser, const StmtAstNode* lo
         int sub = variable->getSubtype();
         variable->set(static_cast<int>(static_cast<unsigned>(variable->getInt32()) + (p->b != 0 ? ~0u : 1u)));
         variable->setSubtype(sub);
+        break;
+      }
+      case kStoreMember: {
+        // As the store of an integer into a member (assignToContainer):
+        // an attribute set's own value takes it in place; every other
+        // store takes the ordinary way.
+        Any* variable = slots[p->a];
+        Translatable* target = variable != nullptr ? interp::refTarget(*variable) : nullptr;
+        if (target == nullptr) goto giveUp;
+        Any value(reg[p->b]);
+        if (!assignMemberInPlace(target, texts_[p->arg], value)) goto giveUp;
+        break;
+      }
+      case kStoreElement: {
+        Any* variable = slots[p->a];
+        Translatable* target = variable != nullptr ? interp::refTarget(*variable) : nullptr;
+        if (target == nullptr || target->getObjectID() != OBJ_ANYARRAY_ID) goto giveUp;
+        Any* element = static_cast<AnyArray*>(target)->get(reg[p->b]);
+        if (element == nullptr) goto giveUp;
+        element->set(reg[p->dst]);
         break;
       }
       case kJump:

@@ -102,6 +102,7 @@ class IntProgram {
   std::vector<Preload> preload_;        // per name
   std::vector<const ExprAstNode*> nodes_;  // subtrees run by their own fast forms
   std::vector<Unit> units_;                // loop programs: the units
+  std::vector<const char*> texts_;         // member names stored into (the tree's texts)
   std::vector<uint16_t> unitOf_;           // per operation, its unit
   int32_t bodyEnd_ = 0;                    // the operation after the body
   const StmtAstNode* body_ = nullptr;

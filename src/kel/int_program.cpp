@@ -22,50 +22,50 @@ constexpr int kMaxNesting = 64;
 // `r` the result: the interpreter's integer rules (wrapping; division and
 // remainder by zero answer nothing (KEL_GIVE_UP), so that the ordinary
 // evaluation reports them; comparisons give 0 or 1).
-#define KEL_INT_PROGRAM_BINARY(X)                                                                  \
-  X(Add, r = static_cast<int>(static_cast<unsigned>(a) + static_cast<unsigned>(b)))                \
-  X(Sub, r = static_cast<int>(static_cast<unsigned>(a) - static_cast<unsigned>(b)))                \
-  X(Mul, r = static_cast<int>(static_cast<unsigned>(a) * static_cast<unsigned>(b)))                \
+#define KEL_INT_PROGRAM_BINARY(X)                                                                        \
+  X(Add, r = static_cast<int>(static_cast<unsigned>(a) + static_cast<unsigned>(b)))                      \
+  X(Sub, r = static_cast<int>(static_cast<unsigned>(a) - static_cast<unsigned>(b)))                      \
+  X(Mul, r = static_cast<int>(static_cast<unsigned>(a) * static_cast<unsigned>(b)))                      \
   X(Div, if (b == 0) KEL_GIVE_UP; r = b == -1 ? static_cast<int>(0u - static_cast<unsigned>(a)) : a / b) \
-  X(Mod, if (b == 0) KEL_GIVE_UP; r = b == -1 ? 0 : a % b)                                        \
-  X(And, r = a & b)                                                                                \
-  X(Or, r = a | b)                                                                                 \
-  X(Xor, r = a ^ b)                                                                                \
-  X(Shl, r = static_cast<int>(static_cast<unsigned>(a) << (static_cast<unsigned>(b) & 31u)))       \
-  X(Shr, r = a >> (static_cast<unsigned>(b) & 31u))                                                \
-  X(Ushr, r = static_cast<int>(static_cast<unsigned>(a) >> (static_cast<unsigned>(b) & 31u)))      \
-  X(Lt, r = a < b ? 1 : 0)                                                                         \
-  X(Le, r = a <= b ? 1 : 0)                                                                        \
-  X(Gt, r = a > b ? 1 : 0)                                                                         \
-  X(Ge, r = a >= b ? 1 : 0)                                                                        \
-  X(Eq, r = a == b ? 1 : 0)                                                                        \
+  X(Mod, if (b == 0) KEL_GIVE_UP; r = b == -1 ? 0 : a % b)                                               \
+  X(And, r = a & b)                                                                                      \
+  X(Or, r = a | b)                                                                                       \
+  X(Xor, r = a ^ b)                                                                                      \
+  X(Shl, r = static_cast<int>(static_cast<unsigned>(a) << (static_cast<unsigned>(b) & 31u)))             \
+  X(Shr, r = a >> (static_cast<unsigned>(b) & 31u))                                                      \
+  X(Ushr, r = static_cast<int>(static_cast<unsigned>(a) >> (static_cast<unsigned>(b) & 31u)))            \
+  X(Lt, r = a < b ? 1 : 0)                                                                               \
+  X(Le, r = a <= b ? 1 : 0)                                                                              \
+  X(Gt, r = a > b ? 1 : 0)                                                                               \
+  X(Ge, r = a >= b ? 1 : 0)                                                                              \
+  X(Eq, r = a == b ? 1 : 0)                                                                              \
   X(Ne, r = a != b ? 1 : 0)
 
 }  // namespace
 
 enum IntProgram::Op : uint8_t {
-  kFail,         // a literal or operator whose fast form never answers
-  kLoadInt,      // dst = the integer in name `arg` (where names are read at their use)
-  kLoadBool,     // dst = the boolean in name `arg`
-  kMember,       // dst = name `a` . member (an integer member, or an array's length); arg: subtree
-  kElement,      // dst = name `a` [b] (an integer element of an array)
-  kIntNode,      // dst = subtree `arg`'s evalInt
-  kCondNode,     // dst = subtree `arg`'s evalCond
-  kMove,         // dst = a
-  kNegate,       // dst = -a
-  kNot,          // dst = !a
-  kJumpIfZero,   // to `arg` when a is 0
+  kFail,        // a literal or operator whose fast form never answers
+  kLoadInt,     // dst = the integer in name `arg` (where names are read at their use)
+  kLoadBool,    // dst = the boolean in name `arg`
+  kMember,      // dst = name `a` . member (an integer member, or an array's length); arg: subtree
+  kElement,     // dst = name `a` [b] (an integer element of an array)
+  kIntNode,     // dst = subtree `arg`'s evalInt
+  kCondNode,    // dst = subtree `arg`'s evalCond
+  kMove,        // dst = a
+  kNegate,      // dst = -a
+  kNot,         // dst = !a
+  kJumpIfZero,  // to `arg` when a is 0
   kJumpIfNotZero,
   // Loop programs:
-  kStore,        // name `arg` = a (the last operation of an assignment)
-  kStep,         // name `arg` += 1 (b 0) or -= 1 (b 1), in place
-  kStoreMember,  // name `a` . text `arg` = b, in place (an attribute set's own value)
-  kStoreElement, // name `a` [b] = dst, in place (an existing element of an array)
-  kJump,         // to `arg`
-  kExitIfZero,   // the loop ends when a is 0
-  kGeneral,      // unit `arg` executed the ordinary way
-  kBodyEnd,      // after the body: break, continue and the embedding's flags
-  kTurnEnd,      // the next turn
+  kStore,         // name `arg` = a (the last operation of an assignment)
+  kStep,          // name `arg` += 1 (b 0) or -= 1 (b 1), in place
+  kStoreMember,   // name `a` . text `arg` = b, in place (an attribute set's own value)
+  kStoreElement,  // name `a` [b] = dst, in place (an existing element of an array)
+  kJump,          // to `arg`
+  kExitIfZero,    // the loop ends when a is 0
+  kGeneral,       // unit `arg` executed the ordinary way
+  kBodyEnd,       // after the body: break, continue and the embedding's flags
+  kTurnEnd,       // the next turn
 #define KEL_OP_CODE(name, expr) k##name,
   KEL_INT_PROGRAM_BINARY(KEL_OP_CODE)
 #undef KEL_OP_CODE
@@ -77,26 +77,44 @@ namespace {
 // give no integer for.
 IntProgram::Op binaryOp(int op) {
   switch (op) {
-    case OP_ADD: return IntProgram::kAdd;
-    case OP_SUB: return IntProgram::kSub;
-    case OP_MUL: return IntProgram::kMul;
-    case OP_DIV: return IntProgram::kDiv;
-    case OP_MOD: return IntProgram::kMod;
-    case OP_BIT_AND: return IntProgram::kAnd;
-    case OP_BIT_OR: return IntProgram::kOr;
-    case OP_BIT_XOR: return IntProgram::kXor;
-    case OP_SHL: return IntProgram::kShl;
-    case OP_SHR: return IntProgram::kShr;
-    case OP_USHR: return IntProgram::kUshr;
-    case OP_LT: return IntProgram::kLt;
-    case OP_LE: return IntProgram::kLe;
-    case OP_GT: return IntProgram::kGt;
-    case OP_GE: return IntProgram::kGe;
+    case OP_ADD:
+      return IntProgram::kAdd;
+    case OP_SUB:
+      return IntProgram::kSub;
+    case OP_MUL:
+      return IntProgram::kMul;
+    case OP_DIV:
+      return IntProgram::kDiv;
+    case OP_MOD:
+      return IntProgram::kMod;
+    case OP_BIT_AND:
+      return IntProgram::kAnd;
+    case OP_BIT_OR:
+      return IntProgram::kOr;
+    case OP_BIT_XOR:
+      return IntProgram::kXor;
+    case OP_SHL:
+      return IntProgram::kShl;
+    case OP_SHR:
+      return IntProgram::kShr;
+    case OP_USHR:
+      return IntProgram::kUshr;
+    case OP_LT:
+      return IntProgram::kLt;
+    case OP_LE:
+      return IntProgram::kLe;
+    case OP_GT:
+      return IntProgram::kGt;
+    case OP_GE:
+      return IntProgram::kGe;
     case OP_EQ:
-    case OP_STRICT_EQ: return IntProgram::kEq;
+    case OP_STRICT_EQ:
+      return IntProgram::kEq;
     case OP_NE:
-    case OP_STRICT_NE: return IntProgram::kNe;
-    default: return IntProgram::kFail;
+    case OP_STRICT_NE:
+      return IntProgram::kNe;
+    default:
+      return IntProgram::kFail;
   }
 }
 
@@ -104,10 +122,14 @@ IntProgram::Op binaryOp(int op) {
 // their kind).
 int operatorOf(const BinaryExprAstNode* node) {
   switch (node->getType()) {
-    case AstNode::BITWISE_AND: return OP_BIT_AND;
-    case AstNode::BITWISE_OR: return OP_BIT_OR;
-    case AstNode::BITWISE_XOR: return OP_BIT_XOR;
-    default: return node->opCode();
+    case AstNode::BITWISE_AND:
+      return OP_BIT_AND;
+    case AstNode::BITWISE_OR:
+      return OP_BIT_OR;
+    case AstNode::BITWISE_XOR:
+      return OP_BIT_XOR;
+    default:
+      return node->opCode();
   }
 }
 
@@ -190,7 +212,8 @@ class IntProgramBuilder {
         int left = result < 0 ? -1 : emitCond(logical->left(), nesting + 1);
         if (left < 0 || op(IntProgram::kMove, left, 0, 0, result) < 0) return -1;
         size_t jump = p_.code_.size();
-        auto kind = node->getType() == AstNode::LOGICAL_AND ? IntProgram::kJumpIfZero : IntProgram::kJumpIfNotZero;
+        auto kind =
+            node->getType() == AstNode::LOGICAL_AND ? IntProgram::kJumpIfZero : IntProgram::kJumpIfNotZero;
         if (op(kind, result, 0, 0, result) < 0) return -1;
         hasJumps_ = true;
         int right = emitCond(logical->right(), nesting + 1);
@@ -356,7 +379,8 @@ class IntProgramBuilder {
   enum EffectForm { kNoForm, kNameStore, kMemberStore, kElementStore, kNameStep };
   static EffectForm effectForm(const ExprAstNode* e) {
     if (e->getType() == AstNode::INCREMENT || e->getType() == AstNode::DECREMENT) {
-      return static_cast<const IncDecAstNode*>(e)->operand()->getType() == AstNode::IDENT ? kNameStep : kNoForm;
+      return static_cast<const IncDecAstNode*>(e)->operand()->getType() == AstNode::IDENT ? kNameStep
+                                                                                          : kNoForm;
     }
     if (e->getType() != AstNode::ASSIGNMENT_EXPR) return kNoForm;
     const auto* assignment = static_cast<const AssignmentExprAstNode*>(e);
@@ -483,7 +507,8 @@ class IntProgramBuilder {
       }
       case AstNode::STMT_LIST: {
         const auto* list = static_cast<const StmtListAstNode*>(statement);
-        if (list->scopeKind() != AbstractVarSet::kBlockScope || list->declaresLet()) return general(statement);
+        if (list->scopeKind() != AbstractVarSet::kBlockScope || list->declaresLet())
+          return general(statement);
         return emitBody(statement, nesting);
       }
       default:
@@ -554,7 +579,8 @@ void IntProgram::bind(Parser* parser) const {
     const ExprAstNode* node = nodes_[i];
     memberBlocked_[i] = 0;
     if (node->getType() != AstNode::MEMBER_DEREF) continue;
-    const auto* member = static_cast<const IdentAstNode*>(static_cast<const MemberDerefAstNode*>(node)->member());
+    const auto* member =
+        static_cast<const IdentAstNode*>(static_cast<const MemberDerefAstNode*>(node)->member());
     memberBlocked_[i] = member->registeredPrototype() != nullptr ? 1 : 0;
   }
   boundScope_ = scope->serial();
@@ -601,47 +627,47 @@ inline bool elementInt(const Any* variable, int index, int* out) {
 
 // The operations of the expressions, shared by both interpreters below;
 // FAIL is what a run does when an operation gives up.
-#define KEL_INT_PROGRAM_EXPRESSION_CASES(FAIL)                                                              \
-  case kFail:                                                                                               \
-    FAIL;                                                                                                   \
-  case kLoadInt:                                                                                            \
-    if (!intIn(slots[p->arg], &reg[p->dst])) FAIL;                                                          \
-    break;                                                                                                  \
-  case kLoadBool:                                                                                           \
-    if (!boolIn(slots[p->arg], &reg[p->dst])) FAIL;                                                         \
-    break;                                                                                                  \
-  case kMember:                                                                                             \
-    if (memberBlocked_[p->arg] != 0 ||                                                                      \
-        !memberInt(slots[p->a], static_cast<const MemberDerefAstNode*>(nodes_[p->arg]), &reg[p->dst])) {    \
-      FAIL;                                                                                                 \
-    }                                                                                                       \
-    break;                                                                                                  \
-  case kElement:                                                                                            \
-    if (!elementInt(slots[p->a], reg[p->b], &reg[p->dst])) FAIL;                                            \
-    break;                                                                                                  \
-  case kIntNode:                                                                                            \
-    if (!nodes_[p->arg]->evalInt(parser, &reg[p->dst])) FAIL;                                               \
-    break;                                                                                                  \
-  case kCondNode: {                                                                                         \
-    bool v;                                                                                                 \
-    if (!nodes_[p->arg]->evalCond(parser, &v)) FAIL;                                                        \
-    reg[p->dst] = v ? 1 : 0;                                                                                \
-    break;                                                                                                  \
-  }                                                                                                         \
-  case kMove:                                                                                               \
-    reg[p->dst] = reg[p->a];                                                                                \
-    break;                                                                                                  \
-  case kNegate:                                                                                             \
-    reg[p->dst] = static_cast<int>(0u - static_cast<unsigned>(reg[p->a]));                                  \
-    break;                                                                                                  \
-  case kNot:                                                                                                \
-    reg[p->dst] = reg[p->a] == 0 ? 1 : 0;                                                                   \
-    break;                                                                                                  \
-  case kJumpIfZero:                                                                                         \
-    if (reg[p->a] == 0) p = code + p->arg - 1;                                                              \
-    break;                                                                                                  \
-  case kJumpIfNotZero:                                                                                      \
-    if (reg[p->a] != 0) p = code + p->arg - 1;                                                              \
+#define KEL_INT_PROGRAM_EXPRESSION_CASES(FAIL)                                                           \
+  case kFail:                                                                                            \
+    FAIL;                                                                                                \
+  case kLoadInt:                                                                                         \
+    if (!intIn(slots[p->arg], &reg[p->dst])) FAIL;                                                       \
+    break;                                                                                               \
+  case kLoadBool:                                                                                        \
+    if (!boolIn(slots[p->arg], &reg[p->dst])) FAIL;                                                      \
+    break;                                                                                               \
+  case kMember:                                                                                          \
+    if (memberBlocked_[p->arg] != 0 ||                                                                   \
+        !memberInt(slots[p->a], static_cast<const MemberDerefAstNode*>(nodes_[p->arg]), &reg[p->dst])) { \
+      FAIL;                                                                                              \
+    }                                                                                                    \
+    break;                                                                                               \
+  case kElement:                                                                                         \
+    if (!elementInt(slots[p->a], reg[p->b], &reg[p->dst])) FAIL;                                         \
+    break;                                                                                               \
+  case kIntNode:                                                                                         \
+    if (!nodes_[p->arg]->evalInt(parser, &reg[p->dst])) FAIL;                                            \
+    break;                                                                                               \
+  case kCondNode: {                                                                                      \
+    bool v;                                                                                              \
+    if (!nodes_[p->arg]->evalCond(parser, &v)) FAIL;                                                     \
+    reg[p->dst] = v ? 1 : 0;                                                                             \
+    break;                                                                                               \
+  }                                                                                                      \
+  case kMove:                                                                                            \
+    reg[p->dst] = reg[p->a];                                                                             \
+    break;                                                                                               \
+  case kNegate:                                                                                          \
+    reg[p->dst] = static_cast<int>(0u - static_cast<unsigned>(reg[p->a]));                               \
+    break;                                                                                               \
+  case kNot:                                                                                             \
+    reg[p->dst] = reg[p->a] == 0 ? 1 : 0;                                                                \
+    break;                                                                                               \
+  case kJumpIfZero:                                                                                      \
+    if (reg[p->a] == 0) p = code + p->arg - 1;                                                           \
+    break;                                                                                               \
+  case kJumpIfNotZero:                                                                                   \
+    if (reg[p->a] != 0) p = code + p->arg - 1;                                                           \
     break;
 
 #define KEL_OP_CASE(name, expr) \
@@ -769,7 +795,7 @@ IntProgram::LoopResult IntProgram::runLoop(Parser* parser, const StmtAstNode* lo
 
   giveUp:
     unit = unitOf_[p - code];
-  ordinary: {
+  ordinary : {
     // The unit the ordinary way, then on after it.
     const Unit& u = units_[unit];
     switch (u.kind) {

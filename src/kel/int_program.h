@@ -54,7 +54,8 @@ class IntProgram {
   // way too (it has changed nothing when it gives up: its store is its
   // last operation). Null when the body needs a scope of its own (a `let`)
   // or the loop is too large.
-  [[nodiscard]] static std::unique_ptr<IntProgram> buildLoop(const ExprAstNode* condition, const StmtAstNode* body,
+  [[nodiscard]] static std::unique_ptr<IntProgram> buildLoop(const ExprAstNode* condition,
+                                                             const StmtAstNode* body,
                                                              const ExprAstNode* step);
 
   // What runLoop gives: the loop's statement result (kFailed with the
@@ -98,8 +99,8 @@ class IntProgram {
 
   std::vector<Insn> code_;
   std::vector<const IdentAstNode*> names_;
-  std::vector<uint8_t> nameRegisters_;  // the register of each name
-  std::vector<Preload> preload_;        // per name
+  std::vector<uint8_t> nameRegisters_;     // the register of each name
+  std::vector<Preload> preload_;           // per name
   std::vector<const ExprAstNode*> nodes_;  // subtrees run by their own fast forms
   std::vector<Unit> units_;                // loop programs: the units
   std::vector<const char*> texts_;         // member names stored into (the tree's texts)
@@ -107,10 +108,10 @@ class IntProgram {
   int32_t bodyEnd_ = 0;                    // the operation after the body
   const StmtAstNode* body_ = nullptr;
   mutable std::vector<char> memberBlocked_;  // per subtree: a member that names a registered prototype
-  bool never_ = false;     // an operation that never answers runs whatever the values
-  int result_ = 0;         // the register of the result
-  int storeName_ = -1;     // the name the result is stored into, or -1
-  mutable uint64_t boundScope_ = 0;  // serial of the scope the names were bound from (0: none)
+  bool never_ = false;                       // an operation that never answers runs whatever the values
+  int result_ = 0;                           // the register of the result
+  int storeName_ = -1;                       // the name the result is stored into, or -1
+  mutable uint64_t boundScope_ = 0;          // serial of the scope the names were bound from (0: none)
   mutable uint64_t boundEpoch_ = 0;
   mutable std::vector<Any*> slots_;
   mutable std::vector<int> registers_;

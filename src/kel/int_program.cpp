@@ -730,8 +730,9 @@ IntProgram::LoopResult IntProgram::runLoop(Parser* parser, const StmtAstNode* lo
   int* reg = registers_.data();
   const Insn* code = code_.data();
   const Insn* p = code;
+  int unit;
   for (;; ++p) {
-    int unit;
+  dispatch:
     switch (p->op) {
       KEL_INT_PROGRAM_EXPRESSION_CASES(goto giveUp)
 #define KEL_GIVE_UP goto giveUp
@@ -773,8 +774,8 @@ IntProgram::LoopResult IntProgram::runLoop(Parser* parser, const StmtAstNode* lo
         break;
       }
       case kJump:
-        p = code + p->arg - 1;
-        break;
+        p = code + p->arg;
+        goto dispatch;
       case kExitIfZero:
         if (reg[p->a] == 0) return kDone;
         break;
@@ -786,8 +787,8 @@ IntProgram::LoopResult IntProgram::runLoop(Parser* parser, const StmtAstNode* lo
         break;
       case kTurnEnd:
         if (!parser->charge(loop)) return kFailed;
-        p = code - 1;
-        break;
+        p = code;
+        goto dispatch;
       default:
         goto giveUp;
     }
@@ -804,22 +805,23 @@ IntProgram::LoopResult IntProgram::runLoop(Parser* parser, const StmtAstNode* lo
         if (!interp::expectBoolean(parser, static_cast<const ExprAstNode*>(u.node), &go)) return kFailed;
         if (!go) return kDone;
         if (parser->flags() != 0) return kContinueAtBody;
-        p = code + u.resume - 1;
+        p = code + u.resume;
         break;
       }
       case kStatementUnit:
         if (static_cast<const StmtAstNode*>(u.node)->execute(parser) == 0) return kFailed;
         // A flag (break, continue, the embedding's) ends the body.
-        p = code + (parser->flags() != 0 ? bodyEnd_ : u.resume) - 1;
+        p = code + (parser->flags() != 0 ? bodyEnd_ : u.resume);
         break;
       default:
         if (!interp::runForEffects(parser, static_cast<const ExprAstNode*>(u.node))) return kFailed;
         if (parser->flags() != 0) return kContinueAtTurn;
-        p = code + u.resume - 1;
+        p = code + u.resume;
         break;
     }
     // What ran may have changed the scopes.
     if (scope->serial() != boundScope_ || AbstractVarSet::shapeEpoch() != boundEpoch_) bind(parser);
+    goto dispatch;
   }
   }
 }

@@ -8,6 +8,7 @@
 #include "kel/ast/stmt_nodes.h"
 #include "kel/interp.h"
 #include "kel/parser.h"
+#include "kel/var_set.h"
 #include "model/any_array.h"
 #include "model/attributes.h"
 
@@ -551,6 +552,7 @@ std::unique_ptr<IntProgram> IntProgram::build(const ExprAstNode* root, Mode mode
   program->unitOf_.clear();
   program->registers_.resize(static_cast<size_t>(builder.registerCount()), 0);
   program->slots_.assign(program->names_.size(), nullptr);
+  program->ownIndex_.assign(program->names_.size(), -1);
   program->memberBlocked_.assign(program->nodes_.size(), 0);
   return program;
 }
@@ -565,23 +567,41 @@ std::unique_ptr<IntProgram> IntProgram::buildLoop(const ExprAstNode* condition, 
   program->body_ = body;
   program->registers_.resize(static_cast<size_t>(builder.registerCount()), 0);
   program->slots_.assign(program->names_.size(), nullptr);
+  program->ownIndex_.assign(program->names_.size(), -1);
   program->memberBlocked_.assign(program->nodes_.size(), 0);
   return program;
 }
 
 void IntProgram::bind(Parser* parser) const {
-  const AbstractVarSet* scope = parser->getCurrentScope();
+  AbstractVarSet* scope = parser->getCurrentScope();
   uint64_t epoch = AbstractVarSet::shapeEpoch();
-  for (size_t i = 0; i < names_.size(); i++) slots_[i] = names_[i]->variable(parser);
-  // A member that names a registered prototype reads the prototype (no
-  // integer); a registration moves the epoch, so this holds while bound.
-  for (size_t i = 0; i < nodes_.size(); i++) {
-    const ExprAstNode* node = nodes_[i];
-    memberBlocked_[i] = 0;
-    if (node->getType() != AstNode::MEMBER_DEREF) continue;
-    const auto* member =
-        static_cast<const IdentAstNode*>(static_cast<const MemberDerefAstNode*>(node)->member());
-    memberBlocked_[i] = member->registeredPrototype() != nullptr ? 1 : 0;
+  // Under the epoch of the last binding only the scope changed (a call's
+  // fresh scope, a loop entered again): no name has become a registered
+  // prototype, and a name that was found in the scope itself is tried at
+  // the same place first (nothing can hide a variable of the innermost
+  // scope).
+  bool sameEpoch = epoch == boundEpoch_;
+  VarSet* set = sameEpoch ? scope->asVarSet() : nullptr;
+  for (size_t i = 0; i < names_.size(); i++) {
+    Any* slot = nullptr;
+    if (set != nullptr && ownIndex_[i] >= 0) slot = set->slotAt(ownIndex_[i], names_[i]->name().c_str());
+    if (slot == nullptr) {
+      slot = names_[i]->variable(parser);
+      ownIndex_[i] = slot != nullptr ? names_[i]->ownIndex() : -1;
+    }
+    slots_[i] = slot;
+  }
+  if (!sameEpoch) {
+    // A member that names a registered prototype reads the prototype (no
+    // integer); a registration moves the epoch, so this holds while bound.
+    for (size_t i = 0; i < nodes_.size(); i++) {
+      const ExprAstNode* node = nodes_[i];
+      memberBlocked_[i] = 0;
+      if (node->getType() != AstNode::MEMBER_DEREF) continue;
+      const auto* member =
+          static_cast<const IdentAstNode*>(static_cast<const MemberDerefAstNode*>(node)->member());
+      memberBlocked_[i] = member->registeredPrototype() != nullptr ? 1 : 0;
+    }
   }
   boundScope_ = scope->serial();
   boundEpoch_ = epoch;

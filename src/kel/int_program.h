@@ -114,5 +114,6 @@ class IntProgram {
   mutable uint64_t boundScope_ = 0;          // serial of the scope the names were bound from (0: none)
   mutable uint64_t boundEpoch_ = 0;
   mutable std::vector<Any*> slots_;
+  mutable std::vector<int> ownIndex_;  // per name: its entry's place when found in the scope itself, else -1
   mutable std::vector<int> registers_;
 };

@@ -84,6 +84,9 @@ class IdentAstNode : public ExprAstNode {
   bool isIdentifier() const override { return true; }
   void dump(std::string& out, int indent) const override;
   [[nodiscard]] const std::string& name() const { return name_; }
+  // Where variable() last found the name in the scope itself (the entry's
+  // place in that set), else -1.
+  [[nodiscard]] int ownIndex() const { return ownIndex_; }
 
  private:
   Any* resolveVariable(Parser* parser) const;

@@ -743,7 +743,9 @@ bool IntProgram::run(Parser* parser, int* out) const {
 
 IntProgram::LoopResult IntProgram::runLoop(Parser* parser, const StmtAstNode* loop) const {
   AbstractVarSet* scope = parser->getCurrentScope();
-  if (scope == nullptr || !parser->hasStackRoom()) return kContinueAtTurn;
+  // A flag already pending (the embedding's) stops a body after its first
+  // statement: the ordinary loop does that.
+  if (scope == nullptr || !parser->hasStackRoom() || parser->flags() != 0) return kContinueAtTurn;
   bind(parser);
   if (!parser->charge(loop)) return kFailed;
   Any* const* slots = slots_.data();

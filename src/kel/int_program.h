@@ -62,7 +62,7 @@ class IntProgram {
   // error stored, kDone), or where the ordinary loop must take over:
   // before the body (the condition, run the ordinary way, left a flag
   // pending) or at the next turn (the step left a flag pending, or the
-  // stack is too low for the program to start).
+  // program cannot start: a flag is pending already, or the stack is low).
   enum LoopResult : int { kFailed = 0, kDone = 1, kContinueAtBody = 2, kContinueAtTurn = 3 };
   // Runs the loop `loop` (for its step budget) with this program.
   [[nodiscard]] LoopResult runLoop(Parser* parser, const StmtAstNode* loop) const;

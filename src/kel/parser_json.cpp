@@ -236,8 +236,12 @@ class Parser::JsonReader {
       kept++;
     }
     Attributes* map = Attributes::create(batch_, kept, nameBytes);
-    Any* holder = batch_.make(new ObjRef(map));
-    map->setLocation(&at);
+    Any* holder = batch_.makeRef(map);
+    if (Location* placed = batch_.place<Location>(at)) {
+      map->adoptPlacedLocation(placed);
+    } else {
+      map->setLocation(&at);
+    }
     for (size_t i = 0; i < n; i++) {
       if (m[i].value != nullptr) map->appendAttribute(names_.data() + m[i].nameAt, m[i].value, 0);
     }
@@ -274,7 +278,7 @@ class Parser::JsonReader {
   // The array of the elements from `base` on.
   Any* buildArray(size_t base) {
     AnyArray* list = AnyArray::create(batch_, static_cast<int>(elements_.size() - base));
-    Any* holder = batch_.make(new ObjRef(list));
+    Any* holder = batch_.makeRef(list);
     for (size_t i = base; i < elements_.size(); i++) list->append(elements_[i]);
     elements_.resize(base);
     return holder;

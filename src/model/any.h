@@ -249,7 +249,7 @@ class Any : public Translatable {
  private:
   friend class AnyBatch;
   static void destroyPlaced(Any* any);
-  static void releasePlacedText(char* text);
+  static void releasePlaced(void* piece);
   void setTypeWord(int type, int subtype);
   // Whether clear() has something to release: opaque bytes, a text, a
   // reference or an object held directly (codes 7 to 9, 12 and above).
@@ -274,9 +274,10 @@ class Any : public Translatable {
   // Made by an AnyBatch: the storage belongs to one of its blocks. Never
   // copied: a copy is an ordinary heap value.
   bool placed_ = false;
-  // The text (codes 7 and 9) lies in an AnyBatch block: given back to the
-  // block instead of freed. Moves with the text (takeFrom).
-  bool textPlaced_ = false;
+  // The text (codes 7 and 9) or the ObjRef (code 8) lies in an AnyBatch
+  // block: given back to the block instead of freed. Moves with what it
+  // marks (takeFrom).
+  bool heldPlaced_ = false;
   mutable size_t opaqueLength_ = 0;
   union Value {
     bool b;

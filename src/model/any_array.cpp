@@ -44,6 +44,7 @@ AnyArray* AnyArray::create(AnyBatch& batch, int n) {
 }
 
 void AnyArray::destroyPlaced(AnyArray* array) {
+  AnyBatch::ReleaseRun run;
   array->~AnyArray();
   AnyBatch::release(array);
 }

@@ -114,6 +114,14 @@ class Parser::JsonReader {
   bool skipSpace() {
     // Most tokens are followed by punctuation or a single space.
     if (p_ < end_ && static_cast<unsigned char>(*p_) > ' ' && *p_ != '/') return true;
+    if (p_ + 1 < end_ && *p_ == ' ' && static_cast<unsigned char>(p_[1]) > ' ' && p_[1] != '/') {
+      p_++;
+      return true;
+    }
+    return skipSpaceAndComments();
+  }
+
+  [[gnu::noinline]] bool skipSpaceAndComments() {
     for (;;) {
       while (p_ < end_ && isSpace(static_cast<unsigned char>(*p_))) p_++;
       if (peek() != '/') return true;
@@ -156,7 +164,8 @@ class Parser::JsonReader {
     const char* open = p_;
     if (depth > kMaxNesting) return fail(kNestingMessage, open);
     // Located now: positions are counted in one pass, in order.
-    Location at = locationAt(open);
+    Pos at;
+    position(open, &at.line, &at.column);
     p_++;  // {
     if (!skipSpace()) return nullptr;
     const size_t base = members_.size();
@@ -196,7 +205,7 @@ class Parser::JsonReader {
 
   // The object of the members from `base` on, in document order. A repeated
   // name keeps the last value in the first one's place.
-  Any* buildObject(const Location& at, size_t base) {
+  Any* buildObject(Pos at, size_t base) {
     const size_t n = members_.size() - base;
     Member* m = members_.data() + base;
     auto nameOf = [this](const Member& member) {
@@ -242,10 +251,12 @@ class Parser::JsonReader {
     }
     Attributes* map = Attributes::create(batch_, kept, nameBytes);
     Any* holder = batch_.makeRef(map);
-    if (Location* placed = batch_.place<Location>(at)) {
+    const int column = at.column == 0 ? 1 : at.column;
+    if (Location* placed = batch_.place<Location>(parser_.sourceName(), at.line, column)) {
       map->adoptPlacedLocation(placed);
     } else {
-      map->setLocation(&at);
+      Location location(parser_.sourceName(), at.line, column);
+      map->setLocation(&location);
     }
     for (size_t i = 0; i < n; i++) {
       if (m[i].value != nullptr) map->appendAttribute(names_.data() + m[i].nameAt, m[i].value, 0);

@@ -112,6 +112,15 @@ Any* Any::createUndefined() {
 }
 
 void Any::releaseHeld() {
+  freeHeld();
+  opaque_ = false;
+  heldPlaced_ = false;
+  opaqueLength_ = 0;
+  v_.i64 = 0;
+  type_ = ANY_NULL;
+}
+
+void Any::freeHeld() const {
   int code = getType();
   if (opaque_) {
     free(v_.opaque);
@@ -133,11 +142,6 @@ void Any::releaseHeld() {
   } else if (holdsObject(code)) {
     delete v_.obj;
   }
-  opaque_ = false;
-  heldPlaced_ = false;
-  opaqueLength_ = 0;
-  v_.i64 = 0;
-  type_ = ANY_NULL;
 }
 
 void Any::setString(const char* text) { adoptString(modeltext::dup(text)); }

@@ -69,7 +69,7 @@ class Any : public Translatable {
   Any& operator=(const Any&) = delete;
   // Inline: a scalar (the interpreter's temporaries) releases nothing.
   ~Any() override {
-    if (holdsResource()) releaseHeld();
+    if (holdsResource()) freeHeld();
   }
   // Deletion: an Any made by an AnyBatch (any_batch.h) gives its place back
   // to the batch's block; any other goes back to the heap.
@@ -260,6 +260,10 @@ class Any : public Translatable {
   }
   // Releases what is held (opaque bytes, text, reference or object).
   void releaseHeld();
+  // The same for a dying value: the fields are left as they are (a value
+  // being freed is not written to, so that freeing a large document does
+  // not write every one of its values back to memory).
+  void freeHeld() const;
   // For an ANY_REF whose target is an assignable slot: reads the slot's value
   // through the parser into *value (1 = not such a reference, 0 = read,
   // -1 = the read failed).

@@ -78,6 +78,12 @@ Attributes::AttrList::~AttrList() {
   if (ownsName) free(name);
 }
 
+void Attributes::AttrList::dispose() {
+  Translatable* value = target;
+  if (freeValue && releaseTarget(value)) delete value;
+  if (ownsName) free(name);
+}
+
 Any* Attributes::AttrList::getValue() const { return static_cast<Any*>(target); }
 
 void Attributes::AttrList::replaceValue(Any* value) {
@@ -121,22 +127,19 @@ Attributes::~Attributes() {
   // The values lie elsewhere in memory (a document's values were made
   // before their set): asking for all of them first lets their loads
   // overlap instead of waiting for one after the other.
-  for (AttrList* e = list_; e; e = e->next) __builtin_prefetch(e->target, 1);
+  for (AttrList* e = list_; e; e = e->next) __builtin_prefetch(e->target);
   AttrList* e = list_;
   while (e) {
     AttrList* next = e->next;
-    Translatable* value = e->target;
-    e->clearUncounted();
-    if (e->freeValue && releaseTarget(value)) delete value;
     // Every entry of a set lives in one of its blocks.
-    e->~AttrList();
+    e->dispose();
     e = next;
   }
   dropLocation();
-  while (blocks_) {
-    Block* next = blocks_->next;
-    if (blocks_->ownMemory) free(blocks_);
-    blocks_ = next;
+  for (Block* block = blocks_; block;) {
+    Block* next = block->next;
+    if (block->ownMemory) free(block);
+    block = next;
   }
 }
 

@@ -44,6 +44,12 @@ class Attributes : public Translatable {
     // holding the name) lies in the same block and is not freed.
     struct Placed {};
     AttrList(Placed, char* placedName, Any* value, int displayHint, bool freeValue);
+    // Ends an entry of a set being destroyed, in place of its destructor:
+    // releases an owned value and frees an owned name without writing to
+    // the entry (the set's memory goes next; a large document is not
+    // written back to memory just to be freed). The entry holds nothing
+    // else.
+    void dispose();
     // Replaces the value (releasing or forgetting the old one); owning after.
     void replaceValue(Any* value);
 

@@ -249,8 +249,10 @@ class Parser::JsonReader {
       nameBytes += m[i].nameLength;
       kept++;
     }
+    // The holder first: freeing the document walks from it to the set.
+    Any* holder = batch_.makeRef(nullptr);
     Attributes* map = Attributes::create(batch_, kept, nameBytes);
-    Any* holder = batch_.makeRef(map);
+    holder->getRef()->set(map);
     const int column = at.column == 0 ? 1 : at.column;
     if (Location* placed = batch_.place<Location>(parser_.sourceName(), at.line, column)) {
       map->adoptPlacedLocation(placed);
@@ -293,8 +295,9 @@ class Parser::JsonReader {
 
   // The array of the elements from `base` on.
   Any* buildArray(size_t base) {
+    Any* holder = batch_.makeRef(nullptr);
     AnyArray* list = AnyArray::create(batch_, static_cast<int>(elements_.size() - base));
-    Any* holder = batch_.makeRef(list);
+    holder->getRef()->set(list);
     for (size_t i = base; i < elements_.size(); i++) list->append(elements_[i]);
     elements_.resize(base);
     return holder;

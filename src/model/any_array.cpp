@@ -97,9 +97,9 @@ void AnyArray::clear() {
   // Elements are asked for a few ahead of their release so that their loads
   // overlap (an element and what it holds are rarely in the cache then).
   constexpr int kAhead = 4;
-  for (int i = 0; i < count_ && i < kAhead; i++) __builtin_prefetch(elements_[i], 1);
+  for (int i = 0; i < count_ && i < kAhead; i++) __builtin_prefetch(elements_[i]);
   for (int i = 0; i < count_; i++) {
-    if (i + kAhead < count_) __builtin_prefetch(elements_[i + kAhead], 1);
+    if (i + kAhead < count_) __builtin_prefetch(elements_[i + kAhead]);
     delete elements_[i];
   }
   if (!elementsPlaced_) free(elements_);

@@ -147,9 +147,10 @@ Any* AnyBatch::makeString(const char* text, size_t n) {
 
 Any* AnyBatch::makeRef(Translatable* target) {
   Any* any = make();
-  ObjRef* ref = place<ObjRef>(target);
+  ObjRef* ref = place<ObjRef>();
   bool placed = ref != nullptr;
-  if (!placed) ref = new ObjRef(target);
+  if (!placed) ref = new ObjRef();
+  if (target) ref->set(target);
   any->setRef(ref);
   any->heldPlaced_ = placed;
   return any;

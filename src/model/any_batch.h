@@ -39,7 +39,10 @@ class AnyBatch {
   // A new ANY_STRING of subtype 1 holding a copy of the `n` bytes at `text`
   // (no NUL among them).
   [[nodiscard]] Any* makeString(const char* text, size_t n);
-  // A new ANY_REF holding `target` (counted), its ObjRef made here too.
+  // A new ANY_REF holding `target` (counted), its ObjRef made here too. For
+  // a null `target` the reference holds nothing yet: a container made
+  // after its holder (getRef()->set()) lies after it in the block, in the
+  // order it is walked when freed.
   [[nodiscard]] Any* makeRef(Translatable* target);
   // A new `T` built from `args` in a piece of its own, or null when T is too
   // large (never for the small objects this is meant for). Its owner

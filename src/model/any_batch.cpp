@@ -157,8 +157,16 @@ Any* AnyBatch::makeRef(Translatable* target) {
 }
 
 void Any::destroyPlaced(Any* any) {
+  // Only AnyBatch makes placed values, all of class Any: the destructor is
+  // called directly.
+  if (!any->holdsResource()) {
+    any->Any::~Any();
+    AnyBatch::release(any);
+    return;
+  }
+  // What it holds may hold more pieces: they are tallied together.
   AnyBatch::ReleaseRun run;
-  any->~Any();
+  any->Any::~Any();
   AnyBatch::release(any);
 }
 

@@ -24,6 +24,18 @@ bool releaseCount(Translatable* t) {
          t->refCount.fetch_sub(1, std::memory_order_acq_rel) == 1;
 }
 
+// Takes one count of `t`. An object nobody counts yet is held by its maker
+// alone (a count is copied from a counted reference, so no other thread can
+// be taking one at the same time): its first count is a plain store, which
+// spares building a document an atomic step per value.
+void takeCount(Translatable* t) {
+  if (t->refCount.load(std::memory_order_relaxed) == 0) {
+    t->refCount.store(1, std::memory_order_relaxed);
+  } else {
+    t->refCount.fetch_add(1, std::memory_order_relaxed);
+  }
+}
+
 // Replaces `slot`'s target by `next`, counting; returns the target to delete
 // (the one whose count this release brought to 0). A new count is taken
 // with a relaxed increment (the holder already has the object); a release
@@ -31,7 +43,7 @@ bool releaseCount(Translatable* t) {
 Translatable* exchange(Translatable*& slot, Translatable* next) {
   if (slot == next) return nullptr;
   Translatable* dead = nullptr;
-  if (next) next->refCount.fetch_add(1, std::memory_order_relaxed);
+  if (next) takeCount(next);
   if (slot && releaseCount(slot)) dead = slot;
   slot = next;
   return dead;

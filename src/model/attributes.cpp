@@ -50,6 +50,12 @@ size_t placedSize(size_t length) {
   size_t n = sizeof(Attributes::AttrList) + length + 1;
   return (n + alignof(Attributes::AttrList) - 1) & ~(alignof(Attributes::AttrList) - 1);
 }
+// Room for `entries` entries whose names total `nameBytes` bytes: each
+// placedSize() is at most the entry, its name and a whole alignment (which
+// covers the NUL and the rounding).
+size_t roomFor(int entries, size_t nameBytes) {
+  return (size_t)entries * (sizeof(Attributes::AttrList) + alignof(Attributes::AttrList)) + nameBytes;
+}
 }  // namespace
 
 // ---- AttrList
@@ -146,7 +152,7 @@ Attributes::~Attributes() {
 Attributes* Attributes::create(AnyBatch& batch, int entries, size_t nameBytes) {
   // The object, then its first block of entries.
   constexpr size_t kObject = (sizeof(Attributes) + alignof(Block) - 1) & ~(alignof(Block) - 1);
-  size_t room = entries > 0 ? (size_t)entries * (placedSize(0) + alignof(AttrList)) + nameBytes : 0;
+  size_t room = entries > 0 ? roomFor(entries, nameBytes) : 0;
   void* piece = batch.allocate(kObject + sizeof(Block) + room);
   if (!piece) {
     auto* set = new Attributes();
@@ -184,8 +190,7 @@ void Attributes::addBlock(size_t capacity) {
 
 void Attributes::reserve(int entries, size_t nameBytes) {
   if (entries <= 0) return;
-  // placedSize rounds each entry up by less than its alignment.
-  size_t need = (size_t)entries * (placedSize(0) + alignof(AttrList)) + nameBytes;
+  size_t need = roomFor(entries, nameBytes);
   if (blocks_ && blocks_->capacity - blocks_->used >= need) return;
   addBlock(need);
 }

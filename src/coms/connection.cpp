@@ -277,7 +277,7 @@ void Connection::doDestroy() {
   }
   // A close still in the write queue goes out first; the next heartbeat
   // tick ends the wait whatever happens.
-  if (closing_.load() && !cleanedUp_ && !writeQueue_.empty()) {
+  if (closing_.load() && !cleanedUp_ && writePending()) {
     latentDestroy_ = true;
     return;
   }

@@ -222,6 +222,10 @@ class Connection : public EventHandler, private ControlSink {
   static void deleteLaterCallback(void* object);
   void createEvents();
   void enableReadAhead();
+  [[nodiscard]] bool attachSocket();
+  [[nodiscard]] bool gathered() const;
+  [[nodiscard]] bool writePending() const { return !writeQueue_.empty() || gathered(); }
+  bool flushGathered();
   void handshakeStep();
   void handshakeDone();
   void doReadEvent();

@@ -315,6 +315,7 @@ void Connection::cleanup() {
     if (!sslBroken_ && handshakeDone_) (void)SSL_shutdown(ssl_);
     SSL_free(ssl_);
     ssl_ = nullptr;
+    gather_ = nullptr;
   }
   (void)comsSslErrors();
   if (sslContext_ != nullptr) {

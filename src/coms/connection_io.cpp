@@ -34,7 +34,10 @@ constexpr size_t kStageFlush = 16384;
 constexpr size_t kStageMessageMax = 8192;
 // Reads per read event before the other descriptors get their turn.
 constexpr int kReadsPerEvent = 64;
-constexpr long kGatherSize = 256 * 1024;
+// The write buffer under TLS: small while only small units flow, larger
+// while large messages do (fewer, larger socket writes).
+constexpr long kGatherSmall = 8 * 1024;
+constexpr long kGatherLarge = 256 * 1024;
 
 int elapsedMs(std::chrono::steady_clock::time_point since) {
   return static_cast<int>(
@@ -205,27 +208,42 @@ void Connection::doAttach() {
 }
 
 bool Connection::attachSocket() {
+  // Reads come straight from the socket. Writes pass through a buffer that
+  // gathers the records of one batch into one socket write: a large message
+  // would otherwise cost a system call, a TCP segment and a wake-up of the
+  // receiver for every 16 KB record.
   BIO* in = BIO_new_socket(socket_, BIO_NOCLOSE);
   BIO* out = BIO_new_socket(socket_, BIO_NOCLOSE);
   BIO* gather = BIO_new(BIO_f_buffer());
-  if (in == nullptr || out == nullptr || gather == nullptr || BIO_set_write_buffer_size(gather, kGatherSize) != 1) {
+  if (in == nullptr || out == nullptr || gather == nullptr || BIO_set_write_buffer_size(gather, kGatherSmall) != 1) {
     BIO_free(in);
     BIO_free(out);
     BIO_free(gather);
     return false;
   }
   SSL_set_bio(ssl_, in, BIO_push(gather, out));
+  gather_ = gather;
+  gatherSize_ = kGatherSmall;
   return true;
 }
 
-bool Connection::gathered() const { return ssl_ != nullptr && BIO_wpending(SSL_get_wbio(ssl_)) > 0; }
+void Connection::sizeGather(bool large) {
+  largeSent_ = largeSent_ || large;
+  long size = large ? kGatherLarge : kGatherSmall;
+  // A new size drops what the buffer holds: it changes only when empty.
+  if (gather_ == nullptr || gatherSize_ == size || gathered()) return;
+  if (BIO_set_write_buffer_size(gather_, size) == 1) gatherSize_ = size;
+}
+
+bool Connection::gathered() const { return gather_ != nullptr && BIO_wpending(gather_) > 0; }
 
 bool Connection::flushGathered() {
   if (!gathered()) return true;
+  ERR_clear_error();
   errno = 0;
-  if (BIO_flush(SSL_get_wbio(ssl_)) == 1) return true;
+  if (BIO_flush(gather_) == 1) return true;
   int err = errno;
-  if (BIO_should_retry(SSL_get_wbio(ssl_))) {
+  if (BIO_should_retry(gather_)) {
     mode_.store(SM_WRITE);
     writeEvent_->enabled(true);
     return false;
@@ -517,6 +535,10 @@ void Connection::onHeartbeatTimer() {
     return;
   }
   if (cleanedUp_) return;
+  // A connection no large message went through since the last beat gives
+  // its large write buffer back.
+  if (!largeSent_) sizeGather(false);
+  largeSent_ = false;
   if (connected_.load() && !closing_.load()) {
     if (version2_ && latencyProbe_.load()) {
       doProbe();
@@ -697,6 +719,7 @@ void Connection::doSend(Message* message) {
     return;
   }
   flushStage();
+  sizeGather(true);
   // Whatever TLS does not take at once waits in the queue inside the
   // message itself: a large message is never copied again. Its small chunks
   // (the frame header, to begin with) are gathered and topped up from the

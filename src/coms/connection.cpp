@@ -316,6 +316,7 @@ void Connection::cleanup() {
     SSL_free(ssl_);
     ssl_ = nullptr;
     gather_ = nullptr;
+    gatherSize_.store(0);
   }
   (void)comsSslErrors();
   if (sslContext_ != nullptr) {

@@ -149,6 +149,10 @@ class Connection : public EventHandler, private ControlSink {
   [[nodiscard]] long long getBytesReceived() const { return bytesReceived_.load(); }
   // Bytes accepted by send() and not yet handed to TLS.
   [[nodiscard]] long long getPendingBytes() const { return pendingBytes_.load(); }
+  // The size of the buffer in which TLS records wait to be written to the
+  // socket together: small, or large while large messages go out (0 before
+  // the connection has a TLS session).
+  [[nodiscard]] long getWriteBufferSize() const { return gatherSize_.load(); }
   [[nodiscard]] int getMode() const { return mode_.load(); }
   [[nodiscard]] int getLocks();
   // Dotted peer address ("" until known), its IPv4 address in network order.
@@ -305,7 +309,7 @@ class Connection : public EventHandler, private ControlSink {
   SSL* ssl_ = nullptr;
   SSL_CTX* sslContext_ = nullptr;
   BIO* gather_ = nullptr;  // the session's write buffer; owned by ssl_
-  long gatherSize_ = 0;
+  std::atomic<long> gatherSize_{0};
   bool largeSent_ = false;  // a large message was sent since the last heartbeat
   X509* peerCertificate_ = nullptr;  // guarded by infoLock_ for other threads
   std::string peerAddress_;          // guarded by infoLock_

@@ -223,7 +223,7 @@ bool Connection::attachSocket() {
   }
   SSL_set_bio(ssl_, in, BIO_push(gather, out));
   gather_ = gather;
-  gatherSize_ = kGatherSmall;
+  gatherSize_.store(kGatherSmall);
   return true;
 }
 
@@ -231,8 +231,8 @@ void Connection::sizeGather(bool large) {
   largeSent_ = largeSent_ || large;
   long size = large ? kGatherLarge : kGatherSmall;
   // A new size drops what the buffer holds: it changes only when empty.
-  if (gather_ == nullptr || gatherSize_ == size || gathered()) return;
-  if (BIO_set_write_buffer_size(gather_, size) == 1) gatherSize_ = size;
+  if (gather_ == nullptr || gatherSize_.load() == size || gathered()) return;
+  if (BIO_set_write_buffer_size(gather_, size) == 1) gatherSize_.store(size);
 }
 
 bool Connection::gathered() const { return gather_ != nullptr && BIO_wpending(gather_) > 0; }

@@ -164,7 +164,9 @@ TEST(Connection, IdleMessageBlocksGoBackToTheSystem) {
 // the connection was destroyed right after it was asked to close.
 TEST(Connection, GatheredRecordsReachAPlainReaderBeforeTheClose) {
   const std::vector<std::vector<size_t>> cases = {
-      {200000},  // all of it fits the write buffer: the queue stays empty
+      // One message: with the socket full, its tail may wait in the write
+      // buffer alone, the write queue empty.
+      {200000}, {1000000}, {4200000}, {4400000},
       {size_t{1} << 20, 100, 3000000, 20000, size_t{1} << 20},
   };
   for (const std::vector<size_t>& sizes : cases) {
@@ -202,7 +204,7 @@ TEST(Connection, GatheredRecordsReachAPlainReaderBeforeTheClose) {
     c->close();
     Connection::destroy(c);
     // Nothing is read for a while: the kernel's buffers fill up behind us.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     size_t next = 0;
     for (;;) {
       std::string code = peer.read(1);

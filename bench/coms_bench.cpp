@@ -343,10 +343,23 @@ int main(int argc, char** argv) {
     (void)mallopt(M_MMAP_THRESHOLD, 32 << 20);
     (void)mallopt(M_TRIM_THRESHOLD, 256 << 20);
   }
+  // Repetitions of ours and of the reference take turns in a random order
+  // unless told otherwise: the load of a shared machine comes and goes in
+  // bursts longer than one run, and a burst then lands on both sides alike
+  // instead of on whichever ran during it.
+  std::vector<char*> args(argv, argv + argc);
+  bool interleavingGiven = false;
+  for (int i = 1; i < argc; i++) {
+    if (std::strncmp(argv[i], "--benchmark_enable_random_interleaving", 38) == 0) interleavingGiven = true;
+  }
+  static char interleave[] = "--benchmark_enable_random_interleaving=true";
+  if (!interleavingGiven) args.push_back(interleave);
+  int count = static_cast<int>(args.size());
+  args.push_back(nullptr);
   // The receiver is forked before any thread exists.
   startReceiver();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::Initialize(&count, args.data());
+  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   if (!cipherOurs.empty() && !cipherPlain.empty() && cipherOurs != cipherPlain) {

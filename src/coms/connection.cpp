@@ -275,11 +275,16 @@ void Connection::doDestroy() {
     log(_debug_coms, LOG_INFO, 0, 0, "%s: Destroy deferred because of locks.", name_);
     return;
   }
-  // A close still in the write queue goes out first; the next heartbeat
-  // tick ends the wait whatever happens.
-  if (closing_.load() && !cleanedUp_ && !writeQueue_.empty()) {
-    latentDestroy_ = true;
-    return;
+  // A close still on its way out goes out first; the next heartbeat tick
+  // ends the wait whatever happens. A close asked for just before the
+  // destroy may not even be written yet: it waits to be gathered with the
+  // other small units of the turn.
+  if (closing_.load() && !cleanedUp_) {
+    flushStage();
+    if (!cleanedUp_ && writePending()) {
+      latentDestroy_ = true;
+      return;
+    }
   }
   finalDestroy();
 }
@@ -315,6 +320,8 @@ void Connection::cleanup() {
     if (!sslBroken_ && handshakeDone_) (void)SSL_shutdown(ssl_);
     SSL_free(ssl_);
     ssl_ = nullptr;
+    gather_ = nullptr;
+    gatherSize_.store(0);
   }
   (void)comsSslErrors();
   if (sslContext_ != nullptr) {

@@ -149,6 +149,10 @@ class Connection : public EventHandler, private ControlSink {
   [[nodiscard]] long long getBytesReceived() const { return bytesReceived_.load(); }
   // Bytes accepted by send() and not yet handed to TLS.
   [[nodiscard]] long long getPendingBytes() const { return pendingBytes_.load(); }
+  // The size of the buffer in which TLS records wait to be written to the
+  // socket together: small, or large while large messages go out (0 before
+  // the connection has a TLS session).
+  [[nodiscard]] long getWriteBufferSize() const { return gatherSize_.load(); }
   [[nodiscard]] int getMode() const { return mode_.load(); }
   [[nodiscard]] int getLocks();
   // Dotted peer address ("" until known), its IPv4 address in network order.
@@ -222,6 +226,19 @@ class Connection : public EventHandler, private ControlSink {
   static void deleteLaterCallback(void* object);
   void createEvents();
   void enableReadAhead();
+  // Puts the socket under the TLS session: reads straight from it, writes
+  // through the gather buffer. False when the library is out of memory.
+  [[nodiscard]] bool attachSocket();
+  // The gather buffer's size for large messages or for small units only;
+  // `large` also marks the connection as carrying large messages now.
+  void sizeGather(bool large);
+  // Records TLS has made that wait in the gather buffer.
+  [[nodiscard]] bool gathered() const;
+  // Bytes wait somewhere on their way out: in the write queue or gathered.
+  [[nodiscard]] bool writePending() const { return !writeQueue_.empty() || gathered(); }
+  // Writes the gathered records to the socket. False when some are left
+  // (the write event is then armed) or the connection failed.
+  bool flushGathered();
   void handshakeStep();
   void handshakeDone();
   void doReadEvent();
@@ -291,6 +308,9 @@ class Connection : public EventHandler, private ControlSink {
   int socket_ = -1;
   SSL* ssl_ = nullptr;
   SSL_CTX* sslContext_ = nullptr;
+  BIO* gather_ = nullptr;  // the session's write buffer; owned by ssl_
+  std::atomic<long> gatherSize_{0};
+  bool largeSent_ = false;  // a large message was sent since the last heartbeat
   X509* peerCertificate_ = nullptr;  // guarded by infoLock_ for other threads
   std::string peerAddress_;          // guarded by infoLock_
   in_addr_t address_ = 0;            // guarded by resolveBlock_

@@ -157,6 +157,99 @@ TEST(Connection, IdleMessageBlocksGoBackToTheSystem) {
   Connection::destroy(c);
 }
 
+// Records of large messages leave in socket writes of many records each.
+// A peer slow to read fills the socket, so records wait in the write buffer
+// (and, with more to send, in the write queue too). An ordinary OpenSSL
+// reader still gets every frame whole and in order, then the close, although
+// the connection was destroyed right after it was asked to close.
+TEST(Connection, GatheredRecordsReachAPlainReaderBeforeTheClose) {
+  const std::vector<std::vector<size_t>> cases = {
+      // One message: with the socket full, its tail may wait in the write
+      // buffer alone, the write queue empty.
+      {200000}, {1000000}, {4200000}, {4400000},
+      {size_t{1} << 20, 100, 3000000, 20000, size_t{1} << 20},
+  };
+  for (const std::vector<size_t>& sizes : cases) {
+    SCOPED_TRACE("first size " + std::to_string(sizes[0]));
+    RawTls peer;
+    ASSERT_TRUE(peer.listen());
+    Recorder client;
+    Connection* c = Connection::create("127.0.0.1", std::to_string(peer.port()).c_str(), nullptr, nullptr, 5);
+    ASSERT_NE(c, nullptr);
+    c->setListener(&client);
+    c->setTypeVersion(2);
+    (void)c->connect();
+    ASSERT_TRUE(peer.accept());
+    int small = 32 * 1024;
+    ASSERT_EQ(::setsockopt(peer.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
+    ASSERT_EQ(peer.read(11), bytes({C_TYPE2}) + be32(5) + bytes({0}) + be32(2) + bytes({C_ENABLE_TIMING}));
+    ASSERT_TRUE(peer.write(bytes({C_COMPLETE2}) + be32(2)));
+    ASSERT_TRUE(client.waitFor("C complete")) << client.eventText();
+
+    std::vector<std::string> payloads;
+    for (size_t size : sizes) {
+      std::string p = bytes({14}) + be32(static_cast<uint32_t>(size));
+      for (size_t i = 0; i < size; i++) p.push_back(static_cast<char>((i * 7 + size) & 0xFF));
+      payloads.push_back(p);
+      int type = static_cast<int>(payloads.size());
+      if (type == 1) {
+        auto owner = std::make_shared<const std::string>(p);
+        auto* m = new Message(type);
+        ASSERT_EQ(m->writeEncodedShared(owner, owner->data(), owner->size()), 0);
+        ASSERT_EQ(c->send(m), 0);
+      } else {
+        ASSERT_EQ(c->send(makeMessage(type, p)), 0);
+      }
+    }
+    c->close();
+    Connection::destroy(c);
+    // Nothing is read for a while: the kernel's buffers fill up behind us.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    size_t next = 0;
+    for (;;) {
+      std::string code = peer.read(1);
+      ASSERT_EQ(code.size(), 1u) << "the stream ended after " << next << " messages";
+      if (code[0] == C_HB) continue;
+      if (code[0] == C_CLOSE) break;
+      ASSERT_EQ(code[0], C_MESG);
+      ASSERT_LT(next, payloads.size());
+      std::string header = peer.read(8);
+      ASSERT_EQ(header, be32(static_cast<uint32_t>(payloads[next].size())) + be32(static_cast<uint32_t>(next + 1)));
+      std::string body = peer.read(payloads[next].size());
+      ASSERT_TRUE(body == payloads[next]) << "message " << next + 1 << " differs";
+      next++;
+    }
+    EXPECT_EQ(next, payloads.size());
+    EXPECT_TRUE(peer.readEnd());
+  }
+}
+
+// The large write buffer is kept only while large messages flow: a quiet
+// connection gives it back on a heartbeat.
+TEST(Connection, LargeWriteBufferIsGivenBackWhenQuiet) {
+  shortTiming(5000, 1000);
+  Server server;
+  ASSERT_TRUE(server.start());
+  Recorder client;
+  Connection* c = connectClient(server, client);
+  ASSERT_NE(c, nullptr);
+  const long small = c->getWriteBufferSize();
+  EXPECT_GT(small, 0);
+  ASSERT_EQ(c->send(makeMessage(9, bytes({2, 0, 0, 0, 1}))), 0);
+  ASSERT_TRUE(client.waitFor("C receive 9")) << client.eventText();
+  EXPECT_EQ(c->getWriteBufferSize(), small) << "small messages only";
+  std::string p = bytes({14}) + be32(1 << 20) + std::string(1 << 20, 'q');
+  ASSERT_EQ(c->send(makeMessage(10, p)), 0);
+  ASSERT_TRUE(client.waitFor("C receive 10")) << client.eventText();
+  // A heartbeat period has not gone by without a large message yet.
+  EXPECT_GT(c->getWriteBufferSize(), small);
+  EXPECT_TRUE(eventually([&] { return c->getWriteBufferSize() == small; }, 5000)) << c->getWriteBufferSize();
+  auto got = client.received(c);
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_TRUE(got[1].second == p);
+  Connection::destroy(c);
+}
+
 TEST(Connection, VersionZeroSuffixSendsPlainHello) {
   Server server;
   ASSERT_TRUE(server.start(7));

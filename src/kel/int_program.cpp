@@ -44,31 +44,42 @@ constexpr int kMaxNesting = 64;
 
 }  // namespace
 
+// The operations other than the binary operators, in the order of their
+// codes:
+//   kFail           a literal or operator whose fast form never answers
+//   kLoadInt        dst = the integer in name `arg` (where names are read at their use)
+//   kLoadBool       dst = the boolean in name `arg`
+//   kMember         dst = name `a` . member (an integer member, or an array's length); arg: subtree
+//   kElement        dst = name `a` [b] (an integer element of an array)
+//   kIntNode        dst = subtree `arg`'s evalInt
+//   kCondNode       dst = subtree `arg`'s evalCond
+//   kMove           dst = a
+//   kNegate         dst = -a
+//   kNot            dst = !a
+//   kJumpIfZero     to `arg` when a is 0
+//   kJumpIfNotZero  to `arg` when a is not 0
+// and those of loop programs:
+//   kStore          name `arg` = a (the last operation of an assignment)
+//   kStep           name `arg` += 1 (b 0) or -= 1 (b 1), in place
+//   kStoreMember    name `a` . text `arg` = b, in place (an attribute set's own value)
+//   kStoreElement   name `a` [b] = dst, in place (an existing element of an array)
+//   kJump           to `arg`
+//   kExitIfZero     the loop ends when a is 0
+//   kGeneral        unit `arg` executed the ordinary way
+//   kBodyEnd        after the body: break, continue and the embedding's flags
+//   kTurnEnd        the next turn
+#define KEL_INT_PROGRAM_OPS(X)                                                                         \
+  X(kFail)                                                                                             \
+  X(kLoadInt) X(kLoadBool) X(kMember) X(kElement) X(kIntNode) X(kCondNode) X(kMove) X(kNegate) X(kNot) \
+      X(kJumpIfZero) X(kJumpIfNotZero) X(kStore) X(kStep) X(kStoreMember) X(kStoreElement) X(kJump)    \
+          X(kExitIfZero) X(kGeneral) X(kBodyEnd) X(kTurnEnd)
+
 enum IntProgram::Op : uint8_t {
-  kFail,        // a literal or operator whose fast form never answers
-  kLoadInt,     // dst = the integer in name `arg` (where names are read at their use)
-  kLoadBool,    // dst = the boolean in name `arg`
-  kMember,      // dst = name `a` . member (an integer member, or an array's length); arg: subtree
-  kElement,     // dst = name `a` [b] (an integer element of an array)
-  kIntNode,     // dst = subtree `arg`'s evalInt
-  kCondNode,    // dst = subtree `arg`'s evalCond
-  kMove,        // dst = a
-  kNegate,      // dst = -a
-  kNot,         // dst = !a
-  kJumpIfZero,  // to `arg` when a is 0
-  kJumpIfNotZero,
-  // Loop programs:
-  kStore,         // name `arg` = a (the last operation of an assignment)
-  kStep,          // name `arg` += 1 (b 0) or -= 1 (b 1), in place
-  kStoreMember,   // name `a` . text `arg` = b, in place (an attribute set's own value)
-  kStoreElement,  // name `a` [b] = dst, in place (an existing element of an array)
-  kJump,          // to `arg`
-  kExitIfZero,    // the loop ends when a is 0
-  kGeneral,       // unit `arg` executed the ordinary way
-  kBodyEnd,       // after the body: break, continue and the embedding's flags
-  kTurnEnd,       // the next turn
+#define KEL_OP_CODE(op) op,
+  KEL_INT_PROGRAM_OPS(KEL_OP_CODE)
+#undef KEL_OP_CODE
 #define KEL_OP_CODE(name, expr) k##name,
-  KEL_INT_PROGRAM_BINARY(KEL_OP_CODE)
+      KEL_INT_PROGRAM_BINARY(KEL_OP_CODE)
 #undef KEL_OP_CODE
 };
 
@@ -647,58 +658,48 @@ inline bool elementInt(const Any* variable, int index, int* out) {
 
 // The operations of the expressions, shared by both interpreters below;
 // FAIL is what a run does when an operation gives up.
-#define KEL_INT_PROGRAM_EXPRESSION_CASES(FAIL)                                                           \
-  case kFail:                                                                                            \
-    FAIL;                                                                                                \
-  case kLoadInt:                                                                                         \
-    if (!intIn(slots[p->arg], &reg[p->dst])) FAIL;                                                       \
-    break;                                                                                               \
-  case kLoadBool:                                                                                        \
-    if (!boolIn(slots[p->arg], &reg[p->dst])) FAIL;                                                      \
-    break;                                                                                               \
-  case kMember:                                                                                          \
-    if (memberBlocked_[p->arg] != 0 ||                                                                   \
-        !memberInt(slots[p->a], static_cast<const MemberDerefAstNode*>(nodes_[p->arg]), &reg[p->dst])) { \
-      FAIL;                                                                                              \
-    }                                                                                                    \
-    break;                                                                                               \
-  case kElement:                                                                                         \
-    if (!elementInt(slots[p->a], reg[p->b], &reg[p->dst])) FAIL;                                         \
-    break;                                                                                               \
-  case kIntNode:                                                                                         \
-    if (!nodes_[p->arg]->evalInt(parser, &reg[p->dst])) FAIL;                                            \
-    break;                                                                                               \
-  case kCondNode: {                                                                                      \
-    bool v;                                                                                              \
-    if (!nodes_[p->arg]->evalCond(parser, &v)) FAIL;                                                     \
-    reg[p->dst] = v ? 1 : 0;                                                                             \
-    break;                                                                                               \
-  }                                                                                                      \
-  case kMove:                                                                                            \
-    reg[p->dst] = reg[p->a];                                                                             \
-    break;                                                                                               \
-  case kNegate:                                                                                          \
-    reg[p->dst] = static_cast<int>(0u - static_cast<unsigned>(reg[p->a]));                               \
-    break;                                                                                               \
-  case kNot:                                                                                             \
-    reg[p->dst] = reg[p->a] == 0 ? 1 : 0;                                                                \
-    break;                                                                                               \
-  case kJumpIfZero:                                                                                      \
-    if (reg[p->a] == 0) p = code + p->arg - 1;                                                           \
-    break;                                                                                               \
-  case kJumpIfNotZero:                                                                                   \
-    if (reg[p->a] != 0) p = code + p->arg - 1;                                                           \
-    break;
+// KEL_CASE(op) starts the operation `op` and KEL_NEXT goes on with the next
+// one; each interpreter below defines both.
+#define KEL_INT_PROGRAM_EXPRESSION_CASES(FAIL)                                                             \
+  KEL_CASE(kFail) FAIL;                                                                                    \
+  KEL_CASE(kLoadInt) if (!intIn(slots[p->arg], &reg[p->dst])) FAIL;                                        \
+  KEL_NEXT;                                                                                                \
+  KEL_CASE(kLoadBool) if (!boolIn(slots[p->arg], &reg[p->dst])) FAIL;                                      \
+  KEL_NEXT;                                                                                                \
+  KEL_CASE(kMember)                                                                                        \
+  if (memberBlocked_[p->arg] != 0 ||                                                                       \
+      !memberInt(slots[p->a], static_cast<const MemberDerefAstNode*>(nodes_[p->arg]), &reg[p->dst])) FAIL; \
+  KEL_NEXT;                                                                                                \
+  KEL_CASE(kElement) if (!elementInt(slots[p->a], reg[p->b], &reg[p->dst])) FAIL;                          \
+  KEL_NEXT;                                                                                                \
+  KEL_CASE(kIntNode) if (!nodes_[p->arg]->evalInt(parser, &reg[p->dst])) FAIL;                             \
+  KEL_NEXT;                                                                                                \
+  KEL_CASE(kCondNode) {                                                                                    \
+    bool v;                                                                                                \
+    if (!nodes_[p->arg]->evalCond(parser, &v)) FAIL;                                                       \
+    reg[p->dst] = v ? 1 : 0;                                                                               \
+  }                                                                                                        \
+  KEL_NEXT;                                                                                                \
+  KEL_CASE(kMove) reg[p->dst] = reg[p->a];                                                                 \
+  KEL_NEXT;                                                                                                \
+  KEL_CASE(kNegate) reg[p->dst] = static_cast<int>(0u - static_cast<unsigned>(reg[p->a]));                 \
+  KEL_NEXT;                                                                                                \
+  KEL_CASE(kNot) reg[p->dst] = reg[p->a] == 0 ? 1 : 0;                                                     \
+  KEL_NEXT;                                                                                                \
+  KEL_CASE(kJumpIfZero) if (reg[p->a] == 0) p = code + p->arg - 1;                                         \
+  KEL_NEXT;                                                                                                \
+  KEL_CASE(kJumpIfNotZero) if (reg[p->a] != 0) p = code + p->arg - 1;                                      \
+  KEL_NEXT;
 
 #define KEL_OP_CASE(name, expr) \
-  case k##name: {               \
+  KEL_CASE(k##name) {           \
     int a = reg[p->a];          \
     int b = reg[p->b];          \
     int r;                      \
     expr;                       \
     reg[p->dst] = r;            \
-    break;                      \
-  }
+  }                             \
+  KEL_NEXT;
 
 bool IntProgram::run(Parser* parser, int* out) const {
   if (never_) return false;
@@ -724,10 +725,14 @@ bool IntProgram::run(Parser* parser, int* out) const {
   const Insn* end = code + code_.size();
   for (const Insn* p = code; p != end; ++p) {
     switch (p->op) {
-      KEL_INT_PROGRAM_EXPRESSION_CASES(return false)
+#define KEL_CASE(op) case op:
+#define KEL_NEXT break
 #define KEL_GIVE_UP return false
+      KEL_INT_PROGRAM_EXPRESSION_CASES(return false)
       KEL_INT_PROGRAM_BINARY(KEL_OP_CASE)
 #undef KEL_GIVE_UP
+#undef KEL_NEXT
+#undef KEL_CASE
       default:
         return false;
     }
@@ -753,99 +758,112 @@ IntProgram::LoopResult IntProgram::runLoop(Parser* parser, const StmtAstNode* lo
   const Insn* code = code_.data();
   const Insn* p = code;
   int unit;
-  for (;; ++p) {
-  dispatch:
-    switch (p->op) {
-      KEL_INT_PROGRAM_EXPRESSION_CASES(goto giveUp)
+  // Each operation goes straight to the next one's code (the dispatch is
+  // repeated at the end of every operation rather than shared by all, so
+  // that the processor learns which operation follows which). The table
+  // lists the operations in the order of their codes.
+  static const void* const kTargets[] = {
+#define KEL_TARGET(op) &&op_##op,
+      KEL_INT_PROGRAM_OPS(KEL_TARGET)
+#undef KEL_TARGET
+#define KEL_BINARY_TARGET(name, expr) &&op_k##name,
+          KEL_INT_PROGRAM_BINARY(KEL_BINARY_TARGET)
+#undef KEL_BINARY_TARGET
+  };
+#define KEL_CASE(op) op_##op:
+#define KEL_NEXT           \
+  do {                     \
+    ++p;                   \
+    goto* kTargets[p->op]; \
+  } while (0)
 #define KEL_GIVE_UP goto giveUp
-      KEL_INT_PROGRAM_BINARY(KEL_OP_CASE)
+  goto* kTargets[p->op];
+  KEL_INT_PROGRAM_EXPRESSION_CASES(goto giveUp)
+  KEL_INT_PROGRAM_BINARY(KEL_OP_CASE)
+op_kStore : {
+  Any* variable = slots[p->arg];
+  if (variable == nullptr) goto giveUp;
+  variable->set(reg[p->a]);
+}
+  KEL_NEXT;
+op_kStep : {
+  // In place, keeping the subtype (as IncDecAstNode::runForEffects).
+  Any* variable = slots[p->arg];
+  if (variable == nullptr || variable->getType() != ANY_INT32 || variable->isOpaque()) goto giveUp;
+  int sub = variable->getSubtype();
+  variable->set(static_cast<int>(static_cast<unsigned>(variable->getInt32()) + (p->b != 0 ? ~0u : 1u)));
+  variable->setSubtype(sub);
+}
+  KEL_NEXT;
+op_kStoreMember : {
+  // As the store of an integer into a member (assignToContainer): an
+  // attribute set's own value takes it in place; every other store takes
+  // the ordinary way.
+  Any* variable = slots[p->a];
+  Translatable* target = variable != nullptr ? interp::refTarget(*variable) : nullptr;
+  if (target == nullptr) goto giveUp;
+  Any value(reg[p->b]);
+  if (!assignMemberInPlace(target, texts_[p->arg], value)) goto giveUp;
+}
+  KEL_NEXT;
+op_kStoreElement : {
+  Any* variable = slots[p->a];
+  Translatable* target = variable != nullptr ? interp::refTarget(*variable) : nullptr;
+  if (target == nullptr || target->getObjectID() != OBJ_ANYARRAY_ID) goto giveUp;
+  Any* element = static_cast<AnyArray*>(target)->get(reg[p->b]);
+  if (element == nullptr) goto giveUp;
+  element->set(reg[p->dst]);
+}
+  KEL_NEXT;
+op_kJump:
+  p = code + p->arg;
+  goto* kTargets[p->op];
+op_kExitIfZero:
+  if (reg[p->a] == 0) return kDone;
+  KEL_NEXT;
+op_kGeneral:
+  unit = p->arg;
+  goto ordinary;
+op_kBodyEnd:
+  if (parser->flags() != 0 && interp::loopShouldStop(parser)) return kDone;
+  KEL_NEXT;
+op_kTurnEnd:
+  if (!parser->charge(loop)) return kFailed;
+  p = code;
+  goto* kTargets[p->op];
 #undef KEL_GIVE_UP
-      case kStore: {
-        Any* variable = slots[p->arg];
-        if (variable == nullptr) goto giveUp;
-        variable->set(reg[p->a]);
-        break;
-      }
-      case kStep: {
-        // In place, keeping the subtype (as IncDecAstNode::runForEffects).
-        Any* variable = slots[p->arg];
-        if (variable == nullptr || variable->getType() != ANY_INT32 || variable->isOpaque()) goto giveUp;
-        int sub = variable->getSubtype();
-        variable->set(static_cast<int>(static_cast<unsigned>(variable->getInt32()) + (p->b != 0 ? ~0u : 1u)));
-        variable->setSubtype(sub);
-        break;
-      }
-      case kStoreMember: {
-        // As the store of an integer into a member (assignToContainer):
-        // an attribute set's own value takes it in place; every other
-        // store takes the ordinary way.
-        Any* variable = slots[p->a];
-        Translatable* target = variable != nullptr ? interp::refTarget(*variable) : nullptr;
-        if (target == nullptr) goto giveUp;
-        Any value(reg[p->b]);
-        if (!assignMemberInPlace(target, texts_[p->arg], value)) goto giveUp;
-        break;
-      }
-      case kStoreElement: {
-        Any* variable = slots[p->a];
-        Translatable* target = variable != nullptr ? interp::refTarget(*variable) : nullptr;
-        if (target == nullptr || target->getObjectID() != OBJ_ANYARRAY_ID) goto giveUp;
-        Any* element = static_cast<AnyArray*>(target)->get(reg[p->b]);
-        if (element == nullptr) goto giveUp;
-        element->set(reg[p->dst]);
-        break;
-      }
-      case kJump:
-        p = code + p->arg;
-        goto dispatch;
-      case kExitIfZero:
-        if (reg[p->a] == 0) return kDone;
-        break;
-      case kGeneral:
-        unit = p->arg;
-        goto ordinary;
-      case kBodyEnd:
-        if (parser->flags() != 0 && interp::loopShouldStop(parser)) return kDone;
-        break;
-      case kTurnEnd:
-        if (!parser->charge(loop)) return kFailed;
-        p = code;
-        goto dispatch;
-      default:
-        goto giveUp;
-    }
-    continue;
+#undef KEL_NEXT
+#undef KEL_CASE
 
-  giveUp:
-    unit = unitOf_[p - code];
-  ordinary : {
-    // The unit the ordinary way, then on after it.
-    const Unit& u = units_[unit];
-    switch (u.kind) {
-      case kConditionUnit: {
-        bool go;
-        if (!interp::expectBoolean(parser, static_cast<const ExprAstNode*>(u.node), &go)) return kFailed;
-        if (!go) return kDone;
-        if (parser->flags() != 0) return kContinueAtBody;
-        p = code + u.resume;
-        break;
-      }
-      case kStatementUnit:
-        if (static_cast<const StmtAstNode*>(u.node)->execute(parser) == 0) return kFailed;
-        // A flag (break, continue, the embedding's) ends the body.
-        p = code + (parser->flags() != 0 ? bodyEnd_ : u.resume);
-        break;
-      default:
-        if (!interp::runForEffects(parser, static_cast<const ExprAstNode*>(u.node))) return kFailed;
-        if (parser->flags() != 0) return kContinueAtTurn;
-        p = code + u.resume;
-        break;
+giveUp:
+  unit = unitOf_[p - code];
+ordinary : {
+  // The unit the ordinary way, then on after it.
+  const Unit& u = units_[unit];
+  switch (u.kind) {
+    case kConditionUnit: {
+      bool go;
+      if (!interp::expectBoolean(parser, static_cast<const ExprAstNode*>(u.node), &go)) return kFailed;
+      if (!go) return kDone;
+      if (parser->flags() != 0) return kContinueAtBody;
+      p = code + u.resume;
+      break;
     }
-    // What ran may have changed the scopes.
-    if (scope->serial() != boundScope_ || AbstractVarSet::shapeEpoch() != boundEpoch_) bind(parser);
-    goto dispatch;
+    case kStatementUnit:
+      if (static_cast<const StmtAstNode*>(u.node)->execute(parser) == 0) return kFailed;
+      // A flag (break, continue, the embedding's) ends the body.
+      p = code + (parser->flags() != 0 ? bodyEnd_ : u.resume);
+      break;
+    default:
+      if (!interp::runForEffects(parser, static_cast<const ExprAstNode*>(u.node))) return kFailed;
+      if (parser->flags() != 0) return kContinueAtTurn;
+      p = code + u.resume;
+      break;
   }
-  }
+  // What ran may have changed the scopes.
+  if (scope->serial() != boundScope_ || AbstractVarSet::shapeEpoch() != boundEpoch_) bind(parser);
+  goto* kTargets[p->op];
+}
 }
 #undef KEL_OP_CASE
 #undef KEL_INT_PROGRAM_EXPRESSION_CASES

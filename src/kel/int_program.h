@@ -27,9 +27,13 @@ class Parser;
 // the ordinary way, which gives the same result or reports the error where
 // the tree would. Failing is always allowed.
 //
-// A program belongs to its node: one thread runs it at a time, and never
-// inside its own run (the subtrees it hands to their own fast forms are
-// other nodes).
+// A program belongs to its node: one thread runs it at a time. An
+// expression program never runs inside its own run (the subtrees it hands
+// to their own fast forms are other nodes, and fast forms call nothing). A
+// loop program may run again inside a statement it executes the ordinary
+// way (a recursive call): no register holds a value across such a
+// statement, and the names are bound again after it when the scope or the
+// epoch changed.
 class IntProgram {
  public:
   enum Mode : uint8_t { kInt, kCond };
@@ -47,9 +51,11 @@ class IntProgram {
 
   // The program of a for or while loop (`condition` and `step` may be null):
   // the condition, the body's statements and the step, each a unit of its
-  // own. Assignments of integer expressions to names, ++ and -- of names
-  // and `if` over conditions of the fast forms run in the program; any
-  // other statement is executed as the tree would execute it, in its place.
+  // own. Assignments of integer expressions to names, to members of
+  // attribute sets and to existing array elements held in variables, ++
+  // and -- of names, and `if` over conditions of the fast forms run in the
+  // program; any other statement is executed as the tree would execute it,
+  // in its place.
   // A unit whose values are not of the fast forms is executed the ordinary
   // way too (it has changed nothing when it gives up: its store is its
   // last operation). Null when the body needs a scope of its own (a `let`)

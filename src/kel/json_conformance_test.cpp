@@ -13,6 +13,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #if __has_include(<rapidjson/document.h>)
@@ -20,9 +21,12 @@
 #define KEL_HAVE_RAPIDJSON 1
 #endif
 
+#include "kel/location.h"
 #include "kel/parser.h"
 #include "model/any.h"
+#include "model/any_array.h"
 #include "model/attributes.h"
+#include "model/obj_ref.h"
 #include "testing/test_util.h"
 
 namespace {
@@ -214,6 +218,45 @@ TEST(JsonConformance, BrokenOffTextsReleaseWhatWasRead) {
                R"({ "a" : [ 1, "two", { "b" : [ true, null, { "c" : "d", "e" : [ 3.5, -4 ] } ] }, [  ], {  } ], )"
                R"("f" : { "g" : "h" }, "i" : 9 })");
   std::free(rendered);
+}
+
+// Parts of a document kept after the document is freed stay whole: an
+// object shared through a reference (with its location), a copy of an
+// array and a text moved out, used and freed on another thread; the
+// sanitizer builds check the memory and the hand-over.
+TEST(JsonConformance, PartsOutliveTheirDocument) {
+  const std::string text = "[{\"id\": 1, \"tags\": [\"a\", \"b\"]},\n  {\"id\": 2, \"name\": \"x\\u00e9\"}]";
+  ObjRef second;
+  std::unique_ptr<Any> tags;
+  std::unique_ptr<Any> name(new Any());
+  {
+    Parser parser("JSON", text, nullptr, 1, 1, false);
+    std::unique_ptr<Any> document(parser.parseJSON());
+    ASSERT_NE(document, nullptr);
+    auto* list = dynamic_cast<AnyArray*>(document->getRefTarget());
+    ASSERT_NE(list, nullptr);
+    auto* first = dynamic_cast<Attributes*>(list->get(0)->getRefTarget());
+    ASSERT_NE(first, nullptr);
+    tags.reset(new Any(*first->getAttribute("tags")));
+    second.set(list->get(1)->getRefTarget());
+    name->takeFrom(*static_cast<Attributes*>(second.getTarget())->getAttribute("name"));
+  }
+  std::thread user([&] {
+    auto* object = static_cast<Attributes*>(second.getTarget());
+    const auto* at = dynamic_cast<const Location*>(object->getLocation());
+    ASSERT_NE(at, nullptr);
+    EXPECT_EQ(at->line(), 2);
+    EXPECT_EQ(at->column(), 3);
+    EXPECT_EQ(object->getAttribute("id")->getInt64(), 2);
+    char* rendered = tags->toString(nullptr);
+    EXPECT_STREQ(rendered, "[ \"a\", \"b\" ]");
+    std::free(rendered);
+    EXPECT_STREQ(name->getString(), "x\xC3\xA9");
+    second.set(nullptr);
+    tags.reset();
+    name.reset();
+  });
+  user.join();
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 // read back. Nothing is read past the end of the text, and nesting deeper
 // than Parser::kMaxNesting is an error, not a stack overflow.
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -111,6 +112,16 @@ class Parser::JsonReader {
   // Skips whitespace and comments; false (error stored) for a comment that
   // the text ends in.
   bool skipSpace() {
+    // Most tokens are followed by punctuation or a single space.
+    if (p_ < end_ && static_cast<unsigned char>(*p_) > ' ' && *p_ != '/') return true;
+    if (p_ + 1 < end_ && *p_ == ' ' && static_cast<unsigned char>(p_[1]) > ' ' && p_[1] != '/') {
+      p_++;
+      return true;
+    }
+    return skipSpaceAndComments();
+  }
+
+  [[gnu::noinline]] bool skipSpaceAndComments() {
     for (;;) {
       while (p_ < end_ && isSpace(static_cast<unsigned char>(*p_))) p_++;
       if (peek() != '/') return true;
@@ -153,7 +164,8 @@ class Parser::JsonReader {
     const char* open = p_;
     if (depth > kMaxNesting) return fail(kNestingMessage, open);
     // Located now: positions are counted in one pass, in order.
-    Location at = locationAt(open);
+    Pos at;
+    position(open, &at.line, &at.column);
     p_++;  // {
     if (!skipSpace()) return nullptr;
     const size_t base = members_.size();
@@ -164,9 +176,11 @@ class Parser::JsonReader {
     }
     for (;;) {
       if (peek() != '"' && peek() != '\'') return fail("Member name as quoted string expected in object", p_);
-      if (!readString(&scratch_)) return nullptr;
-      Member member{names_.size(), scratch_.size(), nullptr};
-      names_.append(scratch_.data(), scratch_.size() + 1);
+      std::string_view name;
+      if (!readString(&name)) return nullptr;
+      Member member{names_.size(), name.size(), nullptr};
+      names_.append(name);
+      names_.push_back('\0');
       if (!skipSpace()) return nullptr;
       if (peek() != ':') return fail("Expected ':' between member name and value", p_);
       p_++;
@@ -191,7 +205,7 @@ class Parser::JsonReader {
 
   // The object of the members from `base` on, in document order. A repeated
   // name keeps the last value in the first one's place.
-  Any* buildObject(const Location& at, size_t base) {
+  Any* buildObject(Pos at, size_t base) {
     const size_t n = members_.size() - base;
     Member* m = members_.data() + base;
     auto nameOf = [this](const Member& member) {
@@ -235,9 +249,17 @@ class Parser::JsonReader {
       nameBytes += m[i].nameLength;
       kept++;
     }
+    // The holder first: freeing the document walks from it to the set.
+    Any* holder = batch_.makeRef(nullptr);
     Attributes* map = Attributes::create(batch_, kept, nameBytes);
-    Any* holder = batch_.make(new ObjRef(map));
-    map->setLocation(&at);
+    holder->getRef()->set(map);
+    const int column = at.column == 0 ? 1 : at.column;
+    if (Location* placed = batch_.place<Location>(parser_.sourceName(), at.line, column)) {
+      map->adoptPlacedLocation(placed);
+    } else {
+      Location location(parser_.sourceName(), at.line, column);
+      map->setLocation(&location);
+    }
     for (size_t i = 0; i < n; i++) {
       if (m[i].value != nullptr) map->appendAttribute(names_.data() + m[i].nameAt, m[i].value, 0);
     }
@@ -273,8 +295,9 @@ class Parser::JsonReader {
 
   // The array of the elements from `base` on.
   Any* buildArray(size_t base) {
+    Any* holder = batch_.makeRef(nullptr);
     AnyArray* list = AnyArray::create(batch_, static_cast<int>(elements_.size() - base));
-    Any* holder = batch_.make(new ObjRef(list));
+    holder->getRef()->set(list);
     for (size_t i = base; i < elements_.size(); i++) list->append(elements_[i]);
     elements_.resize(base);
     return holder;
@@ -288,8 +311,9 @@ class Parser::JsonReader {
       case '[': return array(depth + 1);
       case '"':
       case '\'': {
-        if (!readString(&scratch_)) return nullptr;
-        return batch_.makeString(scratch_.data(), scratch_.size());
+        std::string_view text;
+        if (!readString(&text)) return nullptr;
+        return batch_.makeString(text.data(), text.size());
       }
       case '-': {
         p_++;
@@ -428,15 +452,55 @@ class Parser::JsonReader {
 
   // ---- strings
 
-  // Reads the string literal at p_ into *out (decoded, UTF-8); false with
+  // The first quote `quote`, backslash or line break from `p` on, or `end`.
+  // Eight bytes at a time: a byte equal to the one looked for leaves a zero
+  // byte in the exclusive or, and the lowest flagged byte is the first zero
+  // (the borrow can only flag bytes above a real zero).
+  static const char* scanPlain(const char* p, const char* end, char quote) {
+    if constexpr (std::endian::native == std::endian::little) {
+      constexpr uint64_t kOnes = 0x0101010101010101ull;
+      constexpr uint64_t kHigh = 0x8080808080808080ull;
+      const uint64_t quotes = kOnes * static_cast<unsigned char>(quote);
+      const uint64_t slashes = kOnes * static_cast<unsigned char>('\\');
+      const uint64_t breaks = kOnes * static_cast<unsigned char>('\n');
+      auto zeroes = [](uint64_t x) { return (x - kOnes) & ~x & kHigh; };
+      while (end - p >= 8) {
+        uint64_t word;
+        std::memcpy(&word, p, 8);
+        uint64_t hits = zeroes(word ^ quotes) | zeroes(word ^ slashes) | zeroes(word ^ breaks);
+        if (hits != 0) return p + (std::countr_zero(hits) >> 3);
+        p += 8;
+      }
+    }
+    while (p < end && *p != quote && *p != '\\' && *p != '\n') p++;
+    return p;
+  }
+
+  // Reads the string literal at p_; *text is its decoded text (UTF-8): the
+  // source itself when the literal has no escapes, else scratch_. False with
   // the error stored, located at the opening quote as a bad token is.
-  bool readString(std::string* out) {
+  bool readString(std::string_view* text) {
+    const char* run = p_ + 1;
+    const char* stop = scanPlain(run, end_, *p_);
+    if (stop < end_ && *stop == *p_) {
+      *text = std::string_view(run, static_cast<size_t>(stop - run));
+      p_ = stop + 1;
+      return true;
+    }
+    if (!readEscaped(&scratch_)) return false;
+    *text = scratch_;
+    return true;
+  }
+
+  // readString for a literal that holds escapes (or is bad): decodes it
+  // into *out.
+  bool readEscaped(std::string* out) {
     const char* open = p_;
     const char quote = *p_++;
     out->clear();
     for (;;) {
       const char* run = p_;
-      while (p_ < end_ && *p_ != quote && *p_ != '\\' && *p_ != '\n') p_++;
+      p_ = scanPlain(p_, end_, quote);
       out->append(run, static_cast<size_t>(p_ - run));
       if (p_ >= end_) return fail(Lex::kEofInStringMessage, p_ >= end_ && cutAtNul_ ? end_ : open), false;
       if (*p_ == quote) {

@@ -112,38 +112,50 @@ Any* Any::createUndefined() {
 }
 
 void Any::releaseHeld() {
+  freeHeld();
+  opaque_ = false;
+  heldPlaced_ = false;
+  opaqueLength_ = 0;
+  v_.i64 = 0;
+  type_ = ANY_NULL;
+}
+
+void Any::freeHeld() const {
   int code = getType();
   if (opaque_) {
     free(v_.opaque);
   } else if (holdsText(code)) {
-    if (textPlaced_) {
-      if (v_.s) releasePlacedText(v_.s);
+    if (heldPlaced_) {
+      if (v_.s) releasePlaced(v_.s);
     } else {
       free(v_.s);
     }
   } else if (code == ANY_REF) {
-    delete v_.ref;
+    if (heldPlaced_) {
+      if (v_.ref) {
+        v_.ref->~ObjRef();
+        releasePlaced(v_.ref);
+      }
+    } else {
+      delete v_.ref;
+    }
   } else if (holdsObject(code)) {
     delete v_.obj;
   }
-  opaque_ = false;
-  textPlaced_ = false;
-  opaqueLength_ = 0;
-  v_.i64 = 0;
-  type_ = ANY_NULL;
 }
 
 void Any::setString(const char* text) { adoptString(modeltext::dup(text)); }
 
 void Any::adoptString(char* text) {
   clear();
-  textPlaced_ = false;
+  heldPlaced_ = false;
   type_ = (ANY_SUBTYPE_PLAIN_STRING << 16) | ANY_STRING;
   v_.s = text;
 }
 
 void Any::setRef(ObjRef* ref) {
   clear();
+  heldPlaced_ = false;
   type_ = ANY_REF;
   v_.ref = ref;
 }
@@ -180,8 +192,8 @@ void Any::takeFrom(Any& other) {
     // Pointers move; the source keeps its type code with a null pointer.
     v_ = other.v_;
     other.v_.i64 = 0;
-    textPlaced_ = other.textPlaced_;
-    other.textPlaced_ = false;
+    heldPlaced_ = other.heldPlaced_;
+    other.heldPlaced_ = false;
   } else {
     v_ = other.v_;
   }

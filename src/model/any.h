@@ -69,7 +69,7 @@ class Any : public Translatable {
   Any& operator=(const Any&) = delete;
   // Inline: a scalar (the interpreter's temporaries) releases nothing.
   ~Any() override {
-    if (holdsResource()) releaseHeld();
+    if (holdsResource()) freeHeld();
   }
   // Deletion: an Any made by an AnyBatch (any_batch.h) gives its place back
   // to the batch's block; any other goes back to the heap.
@@ -249,7 +249,7 @@ class Any : public Translatable {
  private:
   friend class AnyBatch;
   static void destroyPlaced(Any* any);
-  static void releasePlacedText(char* text);
+  static void releasePlaced(void* piece);
   void setTypeWord(int type, int subtype);
   // Whether clear() has something to release: opaque bytes, a text, a
   // reference or an object held directly (codes 7 to 9, 12 and above).
@@ -260,6 +260,10 @@ class Any : public Translatable {
   }
   // Releases what is held (opaque bytes, text, reference or object).
   void releaseHeld();
+  // The same for a dying value: the fields are left as they are (a value
+  // being freed is not written to, so that freeing a large document does
+  // not write every one of its values back to memory).
+  void freeHeld() const;
   // For an ANY_REF whose target is an assignable slot: reads the slot's value
   // through the parser into *value (1 = not such a reference, 0 = read,
   // -1 = the read failed).
@@ -274,9 +278,10 @@ class Any : public Translatable {
   // Made by an AnyBatch: the storage belongs to one of its blocks. Never
   // copied: a copy is an ordinary heap value.
   bool placed_ = false;
-  // The text (codes 7 and 9) lies in an AnyBatch block: given back to the
-  // block instead of freed. Moves with the text (takeFrom).
-  bool textPlaced_ = false;
+  // The text (codes 7 and 9) or the ObjRef (code 8) lies in an AnyBatch
+  // block: given back to the block instead of freed. Moves with what it
+  // marks (takeFrom).
+  bool heldPlaced_ = false;
   mutable size_t opaqueLength_ = 0;
   union Value {
     bool b;

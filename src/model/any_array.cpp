@@ -44,6 +44,7 @@ AnyArray* AnyArray::create(AnyBatch& batch, int n) {
 }
 
 void AnyArray::destroyPlaced(AnyArray* array) {
+  AnyBatch::ReleaseRun run;
   array->~AnyArray();
   AnyBatch::release(array);
 }
@@ -93,7 +94,14 @@ Any* AnyArray::take(int i) {
 }
 
 void AnyArray::clear() {
-  for (int i = 0; i < count_; i++) delete elements_[i];
+  // Elements are asked for a few ahead of their release so that their loads
+  // overlap (an element and what it holds are rarely in the cache then).
+  constexpr int kAhead = 4;
+  for (int i = 0; i < count_ && i < kAhead; i++) __builtin_prefetch(elements_[i]);
+  for (int i = 0; i < count_; i++) {
+    if (i + kAhead < count_) __builtin_prefetch(elements_[i + kAhead]);
+    delete elements_[i];
+  }
   if (!elementsPlaced_) free(elements_);
   elementsPlaced_ = false;
   elements_ = nullptr;

@@ -44,6 +44,12 @@ class Attributes : public Translatable {
     // holding the name) lies in the same block and is not freed.
     struct Placed {};
     AttrList(Placed, char* placedName, Any* value, int displayHint, bool freeValue);
+    // Ends an entry of a set being destroyed, in place of its destructor:
+    // releases an owned value and frees an owned name without writing to
+    // the entry (the set's memory goes next; a large document is not
+    // written back to memory just to be freed). The entry holds nothing
+    // else.
+    void dispose();
     // Replaces the value (releasing or forgetting the old one); owning after.
     void replaceValue(Any* value);
 
@@ -132,7 +138,10 @@ class Attributes : public Translatable {
 
   // Keeps a copy (clone()) of a kel source location, or drops it for null.
   void setLocation(const Translatable* location);
-  [[nodiscard]] const Translatable* getLocation() const { return location_.get(); }
+  // Keeps `location` itself, made in a piece of a batch (AnyBatch::place):
+  // the set destroys it and gives the piece back. Null drops the location.
+  void adoptPlacedLocation(Translatable* location);
+  [[nodiscard]] const Translatable* getLocation() const { return location_; }
 
   bool operator==(const Attributes& other) const;
   int isEqual(const Principal* principal, bool* out, const Translatable* other) const override;
@@ -168,11 +177,15 @@ class Attributes : public Translatable {
   // How many entries carry `name` (from the index when there is one).
   int countNamed(const char* name, AttrList* first) const;
   void link(AttrList* entry, bool atHead);
+  void dropLocation();
 
   AttrList* list_ = nullptr;
   AttrList* tail_ = nullptr;
   int count_ = 0;
-  std::unique_ptr<Translatable> location_;
+  // Deleted with the set, or destroyed and given back to its batch when
+  // placed.
+  Translatable* location_ = nullptr;
+  bool locationPlaced_ = false;
   mutable std::unique_ptr<Index> index_;
   // The newest block first; the entries of every block are destroyed by the
   // destructor before the blocks are freed.

@@ -14,6 +14,28 @@ CriticalBlock& objRefLock() {
 
 namespace {
 
+// Drops one count of `t`; true when it was the last. A count of 1 seen
+// with an acquiring load is the caller's own: no other holder is left to
+// take a new one, so the object dies without the atomic step (the common
+// case of a document being freed), and the load still orders every earlier
+// holder's release before the deletion.
+bool releaseCount(Translatable* t) {
+  return t->refCount.load(std::memory_order_acquire) == 1 ||
+         t->refCount.fetch_sub(1, std::memory_order_acq_rel) == 1;
+}
+
+// Takes one count of `t`. An object nobody counts yet is held by its maker
+// alone (a count is copied from a counted reference, so no other thread can
+// be taking one at the same time): its first count is a plain store, which
+// spares building a document an atomic step per value.
+void takeCount(Translatable* t) {
+  if (t->refCount.load(std::memory_order_relaxed) == 0) {
+    t->refCount.store(1, std::memory_order_relaxed);
+  } else {
+    t->refCount.fetch_add(1, std::memory_order_relaxed);
+  }
+}
+
 // Replaces `slot`'s target by `next`, counting; returns the target to delete
 // (the one whose count this release brought to 0). A new count is taken
 // with a relaxed increment (the holder already has the object); a release
@@ -21,8 +43,8 @@ namespace {
 Translatable* exchange(Translatable*& slot, Translatable* next) {
   if (slot == next) return nullptr;
   Translatable* dead = nullptr;
-  if (next) next->refCount.fetch_add(1, std::memory_order_relaxed);
-  if (slot && slot->refCount.fetch_sub(1, std::memory_order_acq_rel) == 1) dead = slot;
+  if (next) takeCount(next);
+  if (slot && releaseCount(slot)) dead = slot;
   slot = next;
   return dead;
 }
@@ -52,12 +74,14 @@ void ObjRef::adjustLock(int delta) {
 
 char* ObjRef::toString(Parser* parser) { return target ? target->toString(parser) : nullptr; }
 
+bool releaseTarget(Translatable* t) { return t && releaseCount(t); }
+
 void releaseTargets(Translatable* const* targets, int n) {
   if (n <= 0) return;
   std::vector<Translatable*> dead;
   for (int i = 0; i < n; i++) {
     Translatable* t = targets[i];
-    if (t && t->refCount.fetch_sub(1, std::memory_order_acq_rel) == 1) dead.push_back(t);
+    if (releaseTarget(t)) dead.push_back(t);
   }
   for (Translatable* t : dead) delete t;
 }

@@ -43,6 +43,9 @@ class ObjRef {
   Translatable* target = nullptr;
 };
 
+// Releases one count of `t` (null allowed); true when that was the last
+// count: the caller deletes `t` then.
+[[nodiscard]] bool releaseTarget(Translatable* t);
 // Releases one count of each non-null target, then deletes the targets
 // whose count reached 0. The entries of
 // `targets` are left untouched; used by containers that drop many at once.

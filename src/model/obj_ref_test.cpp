@@ -94,4 +94,30 @@ TEST(ObjRef, SharedAcrossThreads) {
   EXPECT_EQ(deaths, 1);
 }
 
+// The last two holders let go on two threads at once, round after round:
+// whichever comes second (seeing a count of 1, or bringing it there) deletes
+// the target, exactly once per round. A fresh target's first count is taken
+// without an atomic step; the next ones are added to it.
+TEST(ObjRef, LastHoldersReleaseTogether) {
+  constexpr int kRounds = 2000;
+  std::atomic<int> deaths{0};
+  for (int round = 0; round < kRounds; round++) {
+    auto* p = new Probe(&deaths);
+    auto* first = new ObjRef(p);
+    EXPECT_EQ(p->refCount, 1);
+    auto* second = new ObjRef(*first);
+    EXPECT_EQ(p->refCount, 2);
+    std::atomic<bool> go{false};
+    std::thread other([&go, second] {
+      while (!go.load()) {
+      }
+      delete second;
+    });
+    go.store(true);
+    delete first;
+    other.join();
+    ASSERT_EQ(deaths, round + 1);
+  }
+}
+
 }  // namespace

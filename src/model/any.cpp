@@ -115,6 +115,7 @@ void Any::releaseHeld() {
   freeHeld();
   opaque_ = false;
   heldPlaced_ = false;
+  textInside_ = false;
   opaqueLength_ = 0;
   v_.i64 = 0;
   type_ = ANY_NULL;
@@ -125,11 +126,7 @@ void Any::freeHeld() const {
   if (opaque_) {
     free(v_.opaque);
   } else if (holdsText(code)) {
-    if (heldPlaced_) {
-      if (v_.s) releasePlaced(v_.s);
-    } else {
-      free(v_.s);
-    }
+    if (!textInside_) free(v_.s);
   } else if (code == ANY_REF) {
     if (heldPlaced_) {
       if (v_.ref) {
@@ -149,6 +146,7 @@ void Any::setString(const char* text) { adoptString(modeltext::dup(text)); }
 void Any::adoptString(char* text) {
   clear();
   heldPlaced_ = false;
+  textInside_ = false;
   type_ = (ANY_SUBTYPE_PLAIN_STRING << 16) | ANY_STRING;
   v_.s = text;
 }
@@ -156,6 +154,7 @@ void Any::adoptString(char* text) {
 void Any::setRef(ObjRef* ref) {
   clear();
   heldPlaced_ = false;
+  textInside_ = false;
   type_ = ANY_REF;
   v_.ref = ref;
 }
@@ -189,11 +188,16 @@ void Any::takeFrom(Any& other) {
     other.opaqueLength_ = 0;
     other.opaque_ = false;
   } else if (holdsText(code) || code == ANY_REF || holdsObject(code)) {
-    // Pointers move; the source keeps its type code with a null pointer.
+    // Pointers move; the source keeps its type code with a null pointer. A
+    // text inside the source's own piece goes with that piece: a copy moves.
     v_ = other.v_;
     other.v_.i64 = 0;
     heldPlaced_ = other.heldPlaced_;
     other.heldPlaced_ = false;
+    if (other.textInside_) {
+      if (v_.s) v_.s = modeltext::dup(v_.s);
+      other.textInside_ = false;
+    }
   } else {
     v_ = other.v_;
   }

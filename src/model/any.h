@@ -278,10 +278,12 @@ class Any : public Translatable {
   // Made by an AnyBatch: the storage belongs to one of its blocks. Never
   // copied: a copy is an ordinary heap value.
   bool placed_ = false;
-  // The text (codes 7 and 9) or the ObjRef (code 8) lies in an AnyBatch
-  // block: given back to the block instead of freed. Moves with what it
-  // marks (takeFrom).
+  // The ObjRef (code 8) lies in an AnyBatch block: given back to the block
+  // instead of deleted. Moves with the reference (takeFrom).
   bool heldPlaced_ = false;
+  // The text (codes 7 and 9) lies right after this value, in its own piece
+  // of an AnyBatch block: nothing to free, and a move hands over a copy.
+  bool textInside_ = false;
   mutable size_t opaqueLength_ = 0;
   union Value {
     bool b;

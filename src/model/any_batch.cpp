@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 
-// Each piece is preceded by the address of its block, so that it finds the
-// block when it is released.
 struct AnyBatch::Block {
   // Counts down from kUnset as pieces are released; when the batch moves on
   // it takes off kUnset less the pieces it made, so that the count reaches 0
@@ -16,12 +14,10 @@ struct AnyBatch::Block {
 
 namespace {
 constexpr long kUnset = 1L << 40;
-constexpr size_t kHeader = sizeof(void*);
 // Blocks start small (a small document should not hold on to a large block)
 // and double up to this size.
 constexpr size_t kFirstBlock = 512;
 constexpr size_t kMaxBlock = 16384;
-static_assert(sizeof(AnyBatch) > 0 && alignof(Any) <= kHeader);
 }  // namespace
 
 // The releases a thread has tallied while a ReleaseRun is open: `count`
@@ -60,9 +56,10 @@ void AnyBatch::drop(Block* block, long count) {
   // The last release sees every other holder's use of the block before it
   // frees it.
   if (block->live.fetch_sub(count, std::memory_order_acq_rel) == count) {
+    const bool fullSize = block->capacity == kMaxBlock;
     block->~Block();
     Spare& spare = spare_;
-    if (block->capacity == kMaxBlock && !spare.closed) {
+    if (fullSize && !spare.closed) {
       // The newest freed is kept: it is the one that holds the heap up.
       std::swap(spare.block, block);
     }
@@ -74,33 +71,31 @@ void AnyBatch::retire() {
   if (!block_) return;
   drop(block_, kUnset - pieces_);
   block_ = nullptr;
+  room_ = nullptr;
+  used_ = capacity_ = 0;
 }
 
-void* AnyBatch::allocate(size_t n) {
+void* AnyBatch::allocateInNewBlock(size_t n) {
+  static_assert(alignof(Any) <= kHeader && alignof(ObjRef) <= kHeader && sizeof(Block) % kHeader == 0);
   if (n > kMaxPiece) return nullptr;
   size_t need = kHeader + ((n + kHeader - 1) & ~(kHeader - 1));
-  if (!block_ || capacity_ - used_ < need) {
-    size_t capacity = block_ ? std::min(capacity_ * 2, kMaxBlock) : kFirstBlock;
-    capacity = std::max(capacity, need);
-    retire();
-    void* memory = nullptr;
-    if (capacity == kMaxBlock) {
-      Spare& spare = spare_;
-      memory = spare.block;
-      spare.block = nullptr;
-    }
-    if (!memory) memory = malloc(sizeof(Block) + capacity);
-    if (!memory) abort();
-    block_ = new (memory) Block{{kUnset}, capacity};
-    capacity_ = capacity;
-    used_ = 0;
-    pieces_ = 0;
+  size_t capacity = block_ ? std::min(capacity_ * 2, kMaxBlock) : kFirstBlock;
+  capacity = std::max(capacity, need);
+  retire();
+  void* memory = nullptr;
+  if (capacity == kMaxBlock) {
+    Spare& spare = spare_;
+    memory = spare.block;
+    spare.block = nullptr;
   }
-  char* at = reinterpret_cast<char*>(block_ + 1) + used_;
-  used_ += need;
-  pieces_++;
-  *reinterpret_cast<Block**>(at) = block_;
-  return at + kHeader;
+  if (!memory) memory = malloc(sizeof(Block) + capacity);
+  if (!memory) abort();
+  block_ = new (memory) Block{{kUnset}, capacity};
+  room_ = reinterpret_cast<char*>(block_ + 1);
+  capacity_ = capacity;
+  used_ = 0;
+  pieces_ = 0;
+  return allocate(n);
 }
 
 void AnyBatch::release(void* piece) {
@@ -131,17 +126,25 @@ AnyBatch::ReleaseRun::~ReleaseRun() {
 }
 
 Any* AnyBatch::makeString(const char* text, size_t n) {
-  Any* any = make();
-  auto* copy = static_cast<char*>(allocate(n + 1));
-  bool placed = copy != nullptr;
-  if (!placed) {
-    copy = static_cast<char*>(malloc(n + 1));
-    if (!copy) abort();
+  // The text right after the value, in the same piece: one piece to make,
+  // to walk and to give back.
+  if (n < kMaxPiece - sizeof(Any)) {
+    char* at = static_cast<char*>(allocate(sizeof(Any) + n + 1));
+    Any* any = new (at) Any();
+    any->placed_ = true;
+    char* copy = at + sizeof(Any);
+    memcpy(copy, text, n);
+    copy[n] = '\0';
+    any->adoptString(copy);
+    any->textInside_ = true;
+    return any;
   }
+  auto* copy = static_cast<char*>(malloc(n + 1));
+  if (!copy) abort();
   memcpy(copy, text, n);
   copy[n] = '\0';
+  Any* any = make();
   any->adoptString(copy);
-  any->heldPlaced_ = placed;
   return any;
 }
 

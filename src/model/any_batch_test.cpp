@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -205,6 +206,32 @@ TEST(AnyBatch, PlacedReferencesAndLocationsOutliveTheirDocument) {
   EXPECT_EQ(setCopy->size(), 3);
   keptList.set(nullptr);
   moved->set(1);  // the moved placed reference goes back here
+}
+
+// Texts of every length around the largest that shares its value's piece,
+// moved out and copied: each reads back whole, and the moved ones outlive
+// their values and the batch.
+TEST(AnyBatch, TextsAroundThePieceLimit) {
+  std::vector<std::unique_ptr<Any>> moved;
+  {
+    AnyBatch batch;
+    for (size_t n = AnyBatch::kMaxPiece - sizeof(Any) - 4; n < AnyBatch::kMaxPiece + 4; n++) {
+      std::string want(n, static_cast<char>('a' + n % 26));
+      std::unique_ptr<Any> made(batch.makeString(want.data(), n));
+      ASSERT_EQ(made->getString(), want) << n;
+      Any copy(*made);
+      EXPECT_TRUE(copy == *made);
+      moved.emplace_back(new Any());
+      moved.back()->takeFrom(*made);
+      EXPECT_EQ(made->getString(), nullptr);
+      made->setString("again");  // the value stays usable
+      EXPECT_STREQ(made->getString(), "again");
+    }
+  }
+  for (auto& value : moved) {
+    size_t n = strlen(value->getString());
+    EXPECT_EQ(value->getString(), std::string(n, static_cast<char>('a' + n % 26)));
+  }
 }
 
 // A set made in a batch releases only what it owns: a value it does not own

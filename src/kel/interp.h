@@ -5,6 +5,7 @@
 #include "kel/abstract_var_set.h"
 #include "kel/ast/expr_nodes.h"
 #include "kel/error.h"
+#include "kel/int_program.h"
 #include "kel/parser.h"
 #include "kel/place.h"
 #include "model/any.h"
@@ -34,6 +35,13 @@ inline bool nameInt(Parser* parser, const IdentAstNode* name, int* out) {
 [[nodiscard]] inline const Any* peekName(Parser* parser, const IdentAstNode* ident) {
   const Any* value = ident->variable(parser);
   return value != nullptr ? value : lookUpName(parser, ident);
+}
+
+// The flat form of a binary node's fast form in `mode`, made on the first
+// use (null when the subtree is too large for one).
+inline const IntProgram* programOf(const BinaryExprAstNode* node, IntProgram::Mode mode) {
+  if (!node->hasProgram()) node->setProgram(IntProgram::build(node, mode, nullptr));
+  return node->program();
 }
 
 namespace interp {
@@ -99,6 +107,38 @@ void referenceInto(Any& out, const Any& source);
 inline void moveValue(Any& to, Any& from) {
   if (!to.copyPlainFrom(from)) to.takeFrom(from);
   from.clear();
+}
+
+// Runs an expression for its effects (a statement, a loop's step). A call,
+// an assignment, ++ and -- name no place that a read could fail on: they
+// are evaluated straight to a value; any other expression is evaluated
+// without reading the place it names.
+[[nodiscard]] inline bool runForEffects(Parser* parser, const ExprAstNode* e) {
+  switch (e->getType()) {
+    case AstNode::ASSIGNMENT_EXPR: return static_cast<const AssignmentExprAstNode*>(e)->assign(parser, nullptr);
+    case AstNode::INCREMENT:
+    case AstNode::DECREMENT: return static_cast<const IncDecAstNode*>(e)->runForEffects(parser);
+    case AstNode::FN_CALL: {
+      Any value;
+      return e->evalValue(parser, value);
+    }
+    default: {
+      Place place;
+      Any value;
+      return e->evalRef(parser, place, value) != ExprAstNode::kFailed;
+    }
+  }
+}
+
+constexpr int kLoopFlags = Parser::kContinuePending | Parser::kBreakPending;
+
+// After a loop body: clears break and continue; true when the loop must
+// stop (a break, or a flag of the embedding asking every statement to stop).
+inline bool loopShouldStop(Parser* parser) {
+  int flags = parser->flags();
+  if (flags == 0) return false;
+  parser->setFlags(flags & ~kLoopFlags);
+  return (flags & Parser::kBreakPending) != 0 || (flags & ~kLoopFlags) != 0;
 }
 
 }  // namespace interp

@@ -686,7 +686,20 @@ bool AssignmentExprAstNode::assign(Parser* parser, Any* result) const {
     AbstractVarSet* scope = parser->getCurrentScope();
     if (scope != nullptr && scope->asVarSet() != nullptr) {
       int number;
-      if (valueIsCall_ || !value_->evalInt(parser, &number)) return assignValueToName(parser, this, result);
+      if (valueIsCall_) return assignValueToName(parser, this, result);
+      if (!programMade_) {
+        program_ = IntProgram::build(value_.get(), IntProgram::kInt, static_cast<const IdentAstNode*>(target_.get()));
+        programMade_ = true;
+      }
+      if (program_ != nullptr) {
+        // The value's fast form and the store in one flat run; when it does
+        // not answer, the value is not an integer of the fast form (or the
+        // name needs the general store): the ordinary evaluation follows.
+        if (!program_->run(parser, &number)) return assignValueToName(parser, this, result);
+        if (result != nullptr) result->set(number);
+        return true;
+      }
+      if (!value_->evalInt(parser, &number)) return assignValueToName(parser, this, result);
       if (result != nullptr) result->set(number);
       if (Any* variable = static_cast<const IdentAstNode*>(target_.get())->variable(parser)) {
         variable->set(number);
@@ -851,6 +864,12 @@ bool LogicalOrAstNode::evalInt(Parser*, int*) const { return false; }
 // operand whose fast form fails sends the whole node the ordinary way,
 // which evaluates the effect-free left operand again.
 bool LogicalAndAstNode::evalCond(Parser* parser, bool* out) const {
+  if (const IntProgram* program = programOf(this, IntProgram::kCond)) {
+    int result;
+    if (!program->run(parser, &result)) return false;
+    *out = result != 0;
+    return true;
+  }
   if (!parser->hasStackRoom()) return false;
   bool v;
   if (!left()->evalCond(parser, &v)) return false;
@@ -862,6 +881,12 @@ bool LogicalAndAstNode::evalCond(Parser* parser, bool* out) const {
 }
 
 bool LogicalOrAstNode::evalCond(Parser* parser, bool* out) const {
+  if (const IntProgram* program = programOf(this, IntProgram::kCond)) {
+    int result;
+    if (!program->run(parser, &result)) return false;
+    *out = result != 0;
+    return true;
+  }
   if (!parser->hasStackRoom()) return false;
   bool v;
   if (!left()->evalCond(parser, &v)) return false;

@@ -612,7 +612,10 @@ bool evalGeneric(Parser* parser, const ExprAstNode* node, Any& out) { return eva
     }                                                                                                \
     return evalOperand(parser, this, out);                                                           \
   }                                                                                                  \
-  bool Class::evalInt(Parser* parser, int* out) const { return binaryInt(parser, this, out); }         \
+  bool Class::evalInt(Parser* parser, int* out) const {                                              \
+    const IntProgram* program = programOf(this, IntProgram::kInt);                                   \
+    return program != nullptr ? program->run(parser, out) : binaryInt(parser, this, out);            \
+  }                                                                                                  \
   bool Class::evalCond(Parser*, bool*) const { return false; }
 
 KEL_INT_OPERATOR(AddAstNode)
@@ -627,14 +630,21 @@ KEL_INT_OPERATOR(BitwiseXorAstNode)
 #define KEL_COMPARISON(Class)                                                \
   bool Class::evalValue(Parser* parser, Any& out) const {                    \
     bool v;                                                                  \
-    if (compareInt(parser, this, &v)) {                                      \
+    if (evalCond(parser, &v)) {                                              \
       out.set(v);                                                            \
       return true;                                                           \
     }                                                                        \
     return evalOperand(parser, this, out);                                   \
   }                                                                          \
   bool Class::evalInt(Parser*, int*) const { return false; }                 \
-  bool Class::evalCond(Parser* parser, bool* out) const { return compareInt(parser, this, out); }
+  bool Class::evalCond(Parser* parser, bool* out) const {                    \
+    const IntProgram* program = programOf(this, IntProgram::kCond);          \
+    if (program == nullptr) return compareInt(parser, this, out);            \
+    int v;                                                                   \
+    if (!program->run(parser, &v)) return false;                             \
+    *out = v != 0;                                                           \
+    return true;                                                             \
+  }
 
 KEL_COMPARISON(CompareAstNode)
 KEL_COMPARISON(EqualsAstNode)

@@ -42,38 +42,6 @@ inline int runInBlock(Parser* parser, const StmtAstNode* body) {
   return body->execute(parser);
 }
 
-// Runs an expression for its effects. A call, an assignment, ++ and --
-// name no place that a read could fail on: they are evaluated straight to
-// a value; any other expression is evaluated without reading the place it
-// names.
-inline bool runForEffects(Parser* parser, const ExprAstNode* e) {
-  switch (e->getType()) {
-    case AstNode::ASSIGNMENT_EXPR: return static_cast<const AssignmentExprAstNode*>(e)->assign(parser, nullptr);
-    case AstNode::INCREMENT:
-    case AstNode::DECREMENT: return static_cast<const IncDecAstNode*>(e)->runForEffects(parser);
-    case AstNode::FN_CALL: {
-      Any value;
-      return e->evalValue(parser, value);
-    }
-    default: {
-      Place place;
-      Any value;
-      return e->evalRef(parser, place, value) != ExprAstNode::kFailed;
-    }
-  }
-}
-
-constexpr int kLoopFlags = Parser::kContinuePending | Parser::kBreakPending;
-
-// After a loop body: clears break and continue; true when the loop must
-// stop (a break, or a flag of the embedding asking every statement to stop).
-inline bool loopShouldStop(Parser* parser) {
-  int flags = parser->flags();
-  if (flags == 0) return false;
-  parser->setFlags(flags & ~kLoopFlags);
-  return (flags & Parser::kBreakPending) != 0 || (flags & ~kLoopFlags) != 0;
-}
-
 }  // namespace
 
 int AssignmentStmtAstNode::execute(Parser* parser) const {
@@ -156,11 +124,24 @@ int IfStmtAstNode::execute(Parser* parser) const {
 
 int WhileStmtAstNode::execute(Parser* parser) const {
   if (!leading(parser, this)) return 0;
+  if (!programMade_) {
+    program_ = IntProgram::buildLoop(condition_.get(), body_.get(), nullptr);
+    programMade_ = true;
+  }
+  bool atBody = false;
+  if (program_ != nullptr) {
+    IntProgram::LoopResult rc = program_->runLoop(parser, this);
+    if (rc == IntProgram::kFailed || rc == IntProgram::kDone) return rc;
+    atBody = rc == IntProgram::kContinueAtBody;
+  }
   for (;;) {
-    if (!parser->charge(this)) return 0;
-    bool go;
-    if (!expectBoolean(parser, condition_.get(), &go)) return 0;
-    if (!go) return 1;
+    if (!atBody) {
+      if (!parser->charge(this)) return 0;
+      bool go;
+      if (!expectBoolean(parser, condition_.get(), &go)) return 0;
+      if (!go) return 1;
+    }
+    atBody = false;
     if (runInBlock(parser, body_.get()) == 0) return 0;
     if (loopShouldStop(parser)) return 1;
   }
@@ -185,13 +166,26 @@ int ForStmtAstNode::execute(Parser* parser) const {
   std::optional<ScopeGuard> scope;
   if (initial_ && initial_->declaresLet()) scope.emplace(parser, AbstractVarSet::kBlockScope);
   if (initial_ && initial_->execute(parser) == 0) return 0;
+  if (!programMade_) {
+    if (body_) program_ = IntProgram::buildLoop(condition_.get(), body_.get(), final_.get());
+    programMade_ = true;
+  }
+  bool atBody = false;
+  if (program_ != nullptr) {
+    IntProgram::LoopResult rc = program_->runLoop(parser, this);
+    if (rc == IntProgram::kFailed || rc == IntProgram::kDone) return rc;
+    atBody = rc == IntProgram::kContinueAtBody;
+  }
   for (;;) {
-    if (!parser->charge(this)) return 0;
-    if (condition_) {
-      bool go;
-      if (!expectBoolean(parser, condition_.get(), &go)) return 0;
-      if (!go) return 1;
+    if (!atBody) {
+      if (!parser->charge(this)) return 0;
+      if (condition_) {
+        bool go;
+        if (!expectBoolean(parser, condition_.get(), &go)) return 0;
+        if (!go) return 1;
+      }
     }
+    atBody = false;
     if (body_ && body_->execute(parser) == 0) return 0;
     if (loopShouldStop(parser)) return 1;
     if (final_ && !runForEffects(parser, final_.get())) return 0;

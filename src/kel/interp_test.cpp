@@ -235,6 +235,22 @@ TEST(Limits, EmbeddingFlagStopsLoops) {
   parser.setFlags(8);
   EXPECT_NE(parser.executeScript(nullptr, setOf(root)), 0);
   EXPECT_EQ(parser.flags(), 8);
+  // A loop entered with the flag pending runs the first statement of its
+  // body once, as a statement list does, whatever form its statements take.
+  for (const char* script : {"for (var k = 0; true; k++) { a = a + 1; b = b + 1; }", "while (true) { a++; b++; }"}) {
+    ObjRef set = Parser::buildRootVarSet();
+    auto* vars = static_cast<VarSet*>(set.getTarget());
+    Any a(0);
+    Any b(0);
+    ASSERT_TRUE(vars->defineValue("a", a));
+    ASSERT_TRUE(vars->defineValue("b", b));
+    Parser loop("t", script, nullptr, 1, 1, false);
+    ASSERT_TRUE(loop.parseScript());
+    loop.setFlags(8);
+    EXPECT_NE(loop.executeScript(nullptr, setOf(set)), 0) << script;
+    EXPECT_EQ(vars->VarSet::get("a")->getInt32(), 1) << script;
+    EXPECT_EQ(vars->VarSet::get("b")->getInt32(), 0) << script;
+  }
 }
 
 TEST(Limits, SizeBoundsAndWorkCharges) {

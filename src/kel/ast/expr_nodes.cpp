@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "kel/function.h"
+#include "kel/int_program.h"
 #include "kel/veskpattern.h"
 
 const char* opCodeText(int op) {
@@ -223,6 +224,13 @@ BinaryExprAstNode::BinaryExprAstNode(const Location& location, const ExprAstNode
   setHeight(std::max(heightOf(left_), heightOf(right_.get())) + 1);
 }
 
+BinaryExprAstNode::~BinaryExprAstNode() = default;
+
+void BinaryExprAstNode::setProgram(std::unique_ptr<IntProgram> program) const {
+  program_ = std::move(program);
+  programMade_ = true;
+}
+
 void BinaryExprAstNode::dump(std::string& out, int indent) const {
   out += '(';
   out += dumpName();
@@ -261,6 +269,8 @@ AssignmentExprAstNode::AssignmentExprAstNode(const Location& location, ExprPtr t
   valueIsCall_ = value_ != nullptr && value_->getType() == FN_CALL;
   setHeight(std::max(heightOf(target_.get()), heightOf(value_.get())) + 1);
 }
+
+AssignmentExprAstNode::~AssignmentExprAstNode() = default;
 
 void AssignmentExprAstNode::dump(std::string& out, int indent) const {
   out += "(Assign ";

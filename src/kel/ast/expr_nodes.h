@@ -14,6 +14,7 @@
 #include "model/obj_ref.h"
 
 class Function;
+class IntProgram;
 
 // Operator codes of the binary nodes.
 enum OpCode : int {
@@ -83,6 +84,9 @@ class IdentAstNode : public ExprAstNode {
   bool isIdentifier() const override { return true; }
   void dump(std::string& out, int indent) const override;
   [[nodiscard]] const std::string& name() const { return name_; }
+  // Where variable() last found the name in the scope itself (the entry's
+  // place in that set), else -1.
+  [[nodiscard]] int ownIndex() const { return ownIndex_; }
 
  private:
   Any* resolveVariable(Parser* parser) const;
@@ -306,6 +310,7 @@ class BinaryExprAstNode : public ExprAstNode {
  public:
   BinaryExprAstNode(const Location& location, ExprPtr left, ExprPtr right, int op);
   BinaryExprAstNode(const Location& location, const ExprAstNode* sharedLeft, ExprPtr right, int op);
+  ~BinaryExprAstNode() override;
   void dump(std::string& out, int indent) const override;
   [[nodiscard]] const ExprAstNode* left() const { return left_; }
   [[nodiscard]] const ExprAstNode* right() const { return right_.get(); }
@@ -326,6 +331,12 @@ class BinaryExprAstNode : public ExprAstNode {
   };
   [[nodiscard]] FastShape& fastShape() const { return fast_; }
 
+  // The flat form of the node's fast form (int_program.h), made on the
+  // first evaluation: null before, or when the subtree is too large for it.
+  [[nodiscard]] bool hasProgram() const { return programMade_; }
+  [[nodiscard]] const IntProgram* program() const { return program_.get(); }
+  void setProgram(std::unique_ptr<IntProgram> program) const;
+
  protected:
   [[nodiscard]] virtual const char* dumpName() const = 0;
 
@@ -335,6 +346,8 @@ class BinaryExprAstNode : public ExprAstNode {
   ExprPtr right_;
   int op_;
   mutable FastShape fast_;
+  mutable bool programMade_ = false;
+  mutable std::unique_ptr<IntProgram> program_;
 };
 
 #define KEL_BINARY_NODE(Class, KindValue, Name)                                                  \
@@ -385,6 +398,7 @@ class ConditionalExpressionAstNode : public ExprAstNode {
 class AssignmentExprAstNode : public ExprAstNode {
  public:
   AssignmentExprAstNode(const Location& location, ExprPtr target, ExprPtr value);
+  ~AssignmentExprAstNode() override;
   Kind getType() const override { return ASSIGNMENT_EXPR; }
   bool evalValue(Parser* parser, Any& out) const override;
   // Runs the assignment; the assigned value is copied into *result when
@@ -402,4 +416,9 @@ class AssignmentExprAstNode : public ExprAstNode {
   ExprPtr value_;
   bool targetIsName_ = false;
   bool valueIsCall_ = false;  // a call has no integer fast form
+  // For name = value: the flat form of the value's integer fast form that
+  // stores into the name, made on the first evaluation (null when the value
+  // is too large for it).
+  mutable bool programMade_ = false;
+  mutable std::unique_ptr<IntProgram> program_;
 };

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "kel/int_program.h"
 #include "kel/token.h"
 
 // ---- OutputStmt, LabelList
@@ -139,6 +140,8 @@ WhileStmtAstNode::WhileStmtAstNode(const Location& location, ExprPtr condition, 
   raiseHeight(body_.get());
 }
 
+WhileStmtAstNode::~WhileStmtAstNode() = default;
+
 void WhileStmtAstNode::dump(std::string& out, int indent) const {
   dumpLeading(out, indent);
   newLine(out, indent);
@@ -175,6 +178,8 @@ ForStmtAstNode::ForStmtAstNode(const Location& location, StmtPtr initial, ExprPt
   raiseHeight(final_.get());
   raiseHeight(body_.get());
 }
+
+ForStmtAstNode::~ForStmtAstNode() = default;
 
 void ForStmtAstNode::dump(std::string& out, int indent) const {
   dumpLeading(out, indent);

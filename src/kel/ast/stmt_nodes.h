@@ -13,6 +13,8 @@
 #include "kel/ast/expr_nodes.h"
 #include "model/any.h"
 
+class IntProgram;
+
 // Template text, and in an expression section (<? ... ?>) the expression
 // whose value is written after it.
 class OutputStmt : public StmtAstNode {
@@ -130,6 +132,7 @@ class IfStmtAstNode : public StmtAstNode {
 class WhileStmtAstNode : public StmtAstNode {
  public:
   WhileStmtAstNode(const Location& location, ExprPtr condition, StmtPtr body);
+  ~WhileStmtAstNode() override;
   Kind getType() const override { return WHILE_STMT; }
   int execute(Parser* parser) const override;
   void dump(std::string& out, int indent) const override;
@@ -139,6 +142,10 @@ class WhileStmtAstNode : public StmtAstNode {
  private:
   ExprPtr condition_;
   StmtPtr body_;
+  // The loop's flat form (int_program.h), made on the first execution
+  // (null when the loop has none).
+  mutable bool programMade_ = false;
+  mutable std::unique_ptr<IntProgram> program_;
 };
 
 class DoWhileStmtAstNode : public StmtAstNode {
@@ -158,6 +165,7 @@ class DoWhileStmtAstNode : public StmtAstNode {
 class ForStmtAstNode : public StmtAstNode {
  public:
   ForStmtAstNode(const Location& location, StmtPtr initial, ExprPtr condition, ExprPtr final, StmtPtr body);
+  ~ForStmtAstNode() override;
   Kind getType() const override { return FOR_STMT; }
   int execute(Parser* parser) const override;
   void dump(std::string& out, int indent) const override;
@@ -171,6 +179,10 @@ class ForStmtAstNode : public StmtAstNode {
   ExprPtr condition_;
   ExprPtr final_;
   StmtPtr body_;
+  // The loop's flat form (int_program.h), made on the first execution
+  // (null when the loop has none).
+  mutable bool programMade_ = false;
+  mutable std::unique_ptr<IntProgram> program_;
 };
 
 class SwitchStmtAstNode : public StmtAstNode {

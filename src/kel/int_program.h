@@ -1,0 +1,125 @@
+// IntProgram: the flat form of an effect-free integer or condition
+// expression (what the fast forms evalInt/evalCond compute), built once on
+// the syntax node and run without walking the tree. Internal to kel.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "kel/ast/expr_nodes.h"
+#include "model/any.h"
+
+class Parser;
+
+// The instructions are three-address operations on a small register file:
+// the names' values, the literals, and one register per operator result.
+// The names of the program are bound to their variables together, under
+// one scope serial and shape epoch (the condition under which
+// IdentAstNode::variable keeps its answer). A program without short-cut
+// operators reads every name it uses before its first operation (each
+// would be read anyway, and a name that is not an integer makes the run
+// fail whichever is read first); with them a name is read where it is used.
+//
+// A run answers only when every value on the way is a plain 32-bit integer
+// (or a boolean where a condition is read); otherwise it fails having
+// changed nothing and stored no error, and the caller evaluates the tree
+// the ordinary way, which gives the same result or reports the error where
+// the tree would. Failing is always allowed.
+//
+// A program belongs to its node: one thread runs it at a time. An
+// expression program never runs inside its own run (the subtrees it hands
+// to their own fast forms are other nodes, and fast forms call nothing). A
+// loop program may run again inside a statement it executes the ordinary
+// way (a recursive call): no register holds a value across such a
+// statement, and the names are bound again after it when the scope or the
+// epoch changed.
+class IntProgram {
+ public:
+  enum Mode : uint8_t { kInt, kCond };
+
+  // The program of `root` in `mode` (a condition gives 0 or 1), storing the
+  // result into the variable `store` names when it is not null (an
+  // assignment `store = root`). Null when the tree is too large for the
+  // flat form (the recursive fast forms then serve).
+  [[nodiscard]] static std::unique_ptr<IntProgram> build(const ExprAstNode* root, Mode mode,
+                                                         const IdentAstNode* store);
+
+  // Runs the program: true with the result in *out (and stored, for an
+  // assignment); false with nothing changed otherwise.
+  [[nodiscard]] bool run(Parser* parser, int* out) const;
+
+  // The program of a for or while loop (`condition` and `step` may be null):
+  // the condition, the body's statements and the step, each a unit of its
+  // own. Assignments of integer expressions to names, to members of
+  // attribute sets and to existing array elements held in variables, ++
+  // and -- of names, and `if` over conditions of the fast forms run in the
+  // program; any other statement is executed as the tree would execute it,
+  // in its place.
+  // A unit whose values are not of the fast forms is executed the ordinary
+  // way too (it has changed nothing when it gives up: its store is its
+  // last operation). Null when the body needs a scope of its own (a `let`)
+  // or the loop is too large.
+  [[nodiscard]] static std::unique_ptr<IntProgram> buildLoop(const ExprAstNode* condition,
+                                                             const StmtAstNode* body,
+                                                             const ExprAstNode* step);
+
+  // What runLoop gives: the loop's statement result (kFailed with the
+  // error stored, kDone), or where the ordinary loop must take over:
+  // before the body (the condition, run the ordinary way, left a flag
+  // pending) or at the next turn (the step left a flag pending, or the
+  // program cannot start: a flag is pending already, or the stack is low).
+  enum LoopResult : int { kFailed = 0, kDone = 1, kContinueAtBody = 2, kContinueAtTurn = 3 };
+  // Runs the loop `loop` (for its step budget) with this program.
+  [[nodiscard]] LoopResult runLoop(Parser* parser, const StmtAstNode* loop) const;
+
+  // Instruction codes (defined with the interpreter of them).
+  enum Op : uint8_t;
+  struct Insn {
+    uint8_t op = 0;
+    uint8_t dst = 0;  // result register
+    uint8_t a = 0;    // operand registers
+    uint8_t b = 0;
+    int32_t arg = 0;  // name index, subtree index or jump target
+  };
+
+ private:
+  IntProgram() = default;
+  friend class IntProgramBuilder;
+
+  // Binds every name to its variable from the current scope (null where the
+  // fast forms may not use it: operations on it then give up).
+  void bind(Parser* parser) const;
+
+  // A statement, condition or step of a loop program, with the place where
+  // the program goes on after it was executed the ordinary way.
+  enum UnitKind : uint8_t { kConditionUnit, kStatementUnit, kStepUnit };
+  struct Unit {
+    UnitKind kind;
+    const AstNode* node;
+    int32_t resume = 0;
+  };
+
+  // How a name is read before the first operation.
+  enum Preload : uint8_t { kNotRead, kReadInt, kReadBool };
+
+  std::vector<Insn> code_;
+  std::vector<const IdentAstNode*> names_;
+  std::vector<uint8_t> nameRegisters_;     // the register of each name
+  std::vector<Preload> preload_;           // per name
+  std::vector<const ExprAstNode*> nodes_;  // subtrees run by their own fast forms
+  std::vector<Unit> units_;                // loop programs: the units
+  std::vector<const char*> texts_;         // member names stored into (the tree's texts)
+  std::vector<uint16_t> unitOf_;           // per operation, its unit
+  int32_t bodyEnd_ = 0;                    // the operation after the body
+  const StmtAstNode* body_ = nullptr;
+  mutable std::vector<char> memberBlocked_;  // per subtree: a member that names a registered prototype
+  bool never_ = false;                       // an operation that never answers runs whatever the values
+  int result_ = 0;                           // the register of the result
+  int storeName_ = -1;                       // the name the result is stored into, or -1
+  mutable uint64_t boundScope_ = 0;          // serial of the scope the names were bound from (0: none)
+  mutable uint64_t boundEpoch_ = 0;
+  mutable std::vector<Any*> slots_;
+  mutable std::vector<int> ownIndex_;  // per name: its entry's place when found in the scope itself, else -1
+  mutable std::vector<int> registers_;
+};

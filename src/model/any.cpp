@@ -141,6 +141,22 @@ void Any::freeHeld() const {
   }
 }
 
+void Any::prefetchHeld() const {
+  if (opaque_) return;
+  int code = getType();
+  const Translatable* target = nullptr;
+  if (code == ANY_REF) {
+    if (v_.ref) target = v_.ref->getTarget();
+  } else if (holdsObject(code)) {
+    target = v_.obj;
+  }
+  if (!target) return;
+  // A set or array of a document lies with its entries or elements in one
+  // piece: a dozen lines cover the common ones.
+  const char* at = reinterpret_cast<const char*>(target);
+  for (int line = 0; line < 12; line++) __builtin_prefetch(at + 64 * line);
+}
+
 void Any::setString(const char* text) { adoptString(modeltext::dup(text)); }
 
 void Any::adoptString(char* text) {

@@ -197,6 +197,11 @@ class Any : public Translatable {
   [[nodiscard]] Any* createReference() const;
   int clone(const Principal* principal, Translatable** out) const override;
 
+  // Asks the cache for the first lines of the object a reference or a held
+  // object points to, ahead of a walk that is about to free or read it (a
+  // large container freeing its elements). Changes nothing.
+  void prefetchHeld() const;
+
   // ---- object access
   // The held object (the target for ANY_REF). An opaque value is decoded
   // first and kept decoded. False when nothing is held or decoding fails.

@@ -96,10 +96,19 @@ Any* AnyArray::take(int i) {
 void AnyArray::clear() {
   // Elements are asked for a few ahead of their release so that their loads
   // overlap (an element and what it holds are rarely in the cache then).
-  constexpr int kAhead = 4;
-  for (int i = 0; i < count_ && i < kAhead; i++) __builtin_prefetch(elements_[i]);
+  // Two stages: the elements (and the reference beside a document's
+  // holder) first, then, once those are in, what they point to.
+  constexpr int kAhead = 8;
+  constexpr int kDeep = 4;
+  auto ask = [this](int i) {
+    const char* at = reinterpret_cast<const char*>(elements_[i]);
+    __builtin_prefetch(at);
+    __builtin_prefetch(at + 64);
+  };
+  for (int i = 0; i < count_ && i < kAhead; i++) ask(i);
   for (int i = 0; i < count_; i++) {
-    if (i + kAhead < count_) __builtin_prefetch(elements_[i + kAhead]);
+    if (i + kAhead < count_) ask(i + kAhead);
+    if (i + kDeep < count_ && elements_[i + kDeep]) elements_[i + kDeep]->prefetchHeld();
     delete elements_[i];
   }
   if (!elementsPlaced_) free(elements_);

@@ -546,3 +546,29 @@ TEST(AnyDeathTest, TypeCodesOutOfRangeAreFatal) {
 }
 
 }  // namespace
+
+namespace {
+
+// Asking the cache ahead for what a value points to reads nothing it should
+// not (an empty reference, an opaque value, a scalar) and changes nothing.
+TEST(Any, PrefetchHeldChangesNothing) {
+  std::vector<std::unique_ptr<Any>> values;
+  values.emplace_back(new Any());
+  values.emplace_back(new Any("text"));
+  values.emplace_back(new Any(static_cast<ObjRef*>(nullptr)));
+  values.emplace_back(new Any(new ObjRef()));
+  values.emplace_back(new Any(new ObjRef(new Attributes())));
+  values.emplace_back(new Any(OBJ_ANYARRAY_ID, new AnyArray(3)));
+  values.emplace_back(new Any());
+  values.back()->adoptOpaque(4000, strdup("xyz"), 3);
+  for (auto& value : values) {
+    Any before(*value);
+    value->prefetchHeld();
+    EXPECT_EQ(value->getTypeWord(), before.getTypeWord());
+    EXPECT_EQ(value->isOpaque(), before.isOpaque());
+  }
+  EXPECT_STREQ(values[1]->getString(), "text");
+  EXPECT_EQ(values[6]->getOpaqueLength(), 3u);
+}
+
+}  // namespace

@@ -130,9 +130,15 @@ Attributes::Attributes(const Attributes& other) : Translatable() {
 }
 
 Attributes::~Attributes() {
-  // The values lie elsewhere in memory (a document's values were made
-  // before their set): asking for all of them first lets their loads
-  // overlap instead of waiting for one after the other.
+  // The entries and the values are rarely in the cache when a document is
+  // freed: asking for all of them first lets their loads overlap instead
+  // of waiting for one after the other (the entries lie in the blocks in
+  // order; a document's values were made before their set).
+  for (Block* block = blocks_; block; block = block->next) {
+    const char* data = block->data();
+    const size_t used = std::min(block->used, kMaxGrowth);
+    for (size_t at = 0; at < used; at += 64) __builtin_prefetch(data + at);
+  }
   for (AttrList* e = list_; e; e = e->next) __builtin_prefetch(e->target);
   AttrList* e = list_;
   while (e) {

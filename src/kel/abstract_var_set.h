@@ -37,12 +37,17 @@ class AbstractVarSet : public Translatable {
   // Where a name leads from a scope may be cached (by the syntax tree's
   // names) under the scope's serial, unique for the life of the process,
   // and the shape epoch, a process-wide count that changes whenever the
-  // answer might change: when a set that some lookup has walked through
-  // (VarSet::resolveSlot marks it) is re-parented or gains, loses or
-  // turns an entry between value and sub-set, when any set's this-map or
-  // read-only flag changes, and when the prototype registry changes.
-  // Making, filling and dropping the fresh scope of a call leaves it
-  // alone, and so does assigning a new value to an existing variable.
+  // answer might change: when a set that some lookup has reached
+  // (VarSet::resolveSlot marks it) is re-parented or loses or turns an
+  // entry between value and sub-set, when a set that some lookup went
+  // past without finding its name there gains an entry, when any set's
+  // this-map or read-only flag changes, and when the prototype registry
+  // changes. A new entry cannot change where a name already found in the
+  // same set leads (names are unique within a set and entries do not
+  // move), so the `var` of a call's body whose other names are all its
+  // own leaves the epoch alone, as do making, filling and dropping the
+  // fresh scope of a call and assigning a new value to an existing
+  // variable.
   [[nodiscard]] uint64_t serial() const { return serial_; }
   [[nodiscard]] static uint64_t shapeEpoch() { return shapeEpoch_.load(std::memory_order_relaxed); }
   static void noteShapeChange() { shapeEpoch_.fetch_add(1, std::memory_order_relaxed); }
@@ -104,9 +109,17 @@ class AbstractVarSet : public Translatable {
   void noteChangeHere() {
     if (shapeCached_) noteShapeChange();
   }
+  // A new entry in this set: the epoch moves when a lookup has gone past
+  // the set (the name could now be found here).
+  void noteGrowthHere() {
+    if (lookedPast_) noteShapeChange();
+  }
 
   bool isVarSet_ = false;
+  // Some lookup has reached this set (found its name here or went past).
   bool shapeCached_ = false;
+  // Some lookup reached this set without finding its name here.
+  bool lookedPast_ = false;
   static std::atomic<uint64_t> shapeEpoch_;
 
  private:

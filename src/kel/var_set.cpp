@@ -193,12 +193,14 @@ VarSet::Entry* VarSet::find(const char* name) const {
   return nullptr;
 }
 
-VarSet::Entry* VarSet::findOrAdd(const char* name) {
+VarSet::Entry* VarSet::findOrAdd(const char* name, bool* added) {
+  *added = false;
   if (Entry* e = find(name)) return e;
   Entry* e = Entry::make(name);
   e->next = entries_;
   entries_ = e;
-  noteChangeHere();
+  *added = true;
+  noteGrowthHere();
   return e;
 }
 
@@ -234,10 +236,11 @@ bool VarSet::set(const char* name, AbstractVarSet* subSet) {
 
 bool VarSet::define(const char* name, AbstractVarSet* subSet) {
   if (readOnly_ || name == nullptr) return false;
-  Entry* e = findOrAdd(name);
+  bool added;
+  Entry* e = findOrAdd(name, &added);
   e->dropValue();
   e->subSet.set(subSet);
-  noteChangeHere();
+  if (!added) noteChangeHere();
   return true;
 }
 
@@ -295,7 +298,10 @@ Any* VarSet::resolveSlot(const char* name, int* ownIndex) {
     // From now on a change of this set's shape may change a cached answer.
     s->shapeCached_ = true;
     // A this-map may gain the name without the epoch changing.
-    if (s->this_.getTarget() != nullptr) return nullptr;
+    if (s->this_.getTarget() != nullptr) {
+      s->lookedPast_ = true;
+      return nullptr;
+    }
     if (s == this && ownIndex != nullptr) {
       int i = 0;
       for (Entry* e = entries_; e != nullptr; e = e->next, i++) {
@@ -308,6 +314,8 @@ Any* VarSet::resolveSlot(const char* name, int* ownIndex) {
     } else if (Entry* e = s->find(name)) {
       return !s->readOnly_ && e->hasValue ? &e->value : nullptr;
     }
+    // Not here: a new entry of this name here would change the answer.
+    s->lookedPast_ = true;
     AbstractVarSet* p = s->parent();
     if (p == nullptr) return nullptr;
     s = p->asVarSet();
@@ -345,11 +353,12 @@ bool VarSet::define(const char* name, Any* value) {
     delete value;
     return false;
   }
-  Entry* e = findOrAdd(name);
+  bool added;
+  Entry* e = findOrAdd(name, &added);
   if (!e->hasValue) {
     e->subSet.set(nullptr);
     e->hasValue = true;
-    noteChangeHere();
+    if (!added) noteChangeHere();
   }
   e->value.takeFrom(*value);
   delete value;
@@ -367,11 +376,12 @@ void VarSet::defineNew(const char* name, size_t length, const Any& value) {
 
 bool VarSet::defineValue(const char* name, Any& value) {
   if (readOnly_ || name == nullptr) return false;
-  Entry* e = findOrAdd(name);
+  bool added;
+  Entry* e = findOrAdd(name, &added);
   if (!e->hasValue) {
     e->subSet.set(nullptr);
     e->hasValue = true;
-    noteChangeHere();
+    if (!added) noteChangeHere();
   }
   if (!e->value.copyPlainFrom(value)) e->value.takeFrom(value);
   value.clear();

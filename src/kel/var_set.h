@@ -76,7 +76,9 @@ class VarSet final : public AbstractVarSet {
  private:
   struct Entry;
   [[nodiscard]] Entry* find(const char* name) const;
-  Entry* findOrAdd(const char* name);
+  // The entry of that name, else a new one at the head (`*added` true),
+  // with neither a value nor a sub-set yet.
+  Entry* findOrAdd(const char* name, bool* added);
   static void destroy(Entry* entry);
 
   Entry* entries_ = nullptr;

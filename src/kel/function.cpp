@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "kel/ast/stmt_nodes.h"
+#include "kel/int_program.h"
 
 Function::Function() = default;
 Function::~Function() = default;

@@ -11,6 +11,7 @@
 #include "kel/location.h"
 #include "model/translatable.h"
 
+class IntProgram;
 class StmtListAstNode;
 
 class Function : public Translatable {
@@ -63,4 +64,16 @@ class Function : public Translatable {
   bool hasName_ = false;
   Location location_;
   std::unique_ptr<StmtListAstNode> body_;
+
+  // A body that is one `return` of an integer or comparison expression
+  // over the parameters and names it only reads runs as a flat program
+  // (int_program.h) with the arguments as the parameters' values, without
+  // a scope: nothing in such a body could tell (it calls nothing, defines
+  // nothing, and a name not a parameter would be looked up past the empty
+  // scope anyway). Made on the first call; null when the body is not of
+  // that form.
+  [[nodiscard]] bool invokeFlat(Parser* parser, Any** args, Any& out);
+  std::unique_ptr<IntProgram> flatProgram_;
+  bool flatMade_ = false;
+  bool flatIsCondition_ = false;  // the result is a boolean
 };

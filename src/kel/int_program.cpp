@@ -568,6 +568,22 @@ std::unique_ptr<IntProgram> IntProgram::build(const ExprAstNode* root, Mode mode
   return program;
 }
 
+std::unique_ptr<IntProgram> IntProgram::buildCall(const ExprAstNode* root, Mode mode,
+                                                  const std::vector<std::string>& parameters) {
+  std::unique_ptr<IntProgram> program = build(root, mode, nullptr);
+  if (program == nullptr || program->never_) return nullptr;
+  for (const Insn& insn : program->code_) {
+    if (insn.op == kFail || insn.op == kIntNode || insn.op == kCondNode) return nullptr;
+  }
+  program->parameterOf_.assign(program->names_.size(), -1);
+  for (size_t i = 0; i < program->names_.size(); i++) {
+    for (size_t k = 0; k < parameters.size(); k++) {
+      if (program->names_[i]->name() == parameters[k]) program->parameterOf_[i] = static_cast<int>(k);
+    }
+  }
+  return program;
+}
+
 std::unique_ptr<IntProgram> IntProgram::buildLoop(const ExprAstNode* condition, const StmtAstNode* body,
                                                   const ExprAstNode* step) {
   if (body == nullptr || body->declaresLet()) return nullptr;
@@ -593,7 +609,14 @@ void IntProgram::bind(Parser* parser) const {
   // scope).
   bool sameEpoch = epoch == boundEpoch_;
   VarSet* set = sameEpoch ? scope->asVarSet() : nullptr;
+  parametersBlocked_ = false;
   for (size_t i = 0; i < names_.size(); i++) {
+    if (!parameterOf_.empty() && parameterOf_[i] >= 0) {
+      // A parameter named after a registered prototype reads the
+      // prototype, not its argument (a registration moves the epoch).
+      if (names_[i]->registeredPrototype() != nullptr) parametersBlocked_ = true;
+      continue;
+    }
     Any* slot = nullptr;
     if (set != nullptr && ownIndex_[i] >= 0) slot = set->slotAt(ownIndex_[i], names_[i]->name().c_str());
     if (slot == nullptr) {
@@ -701,12 +724,7 @@ inline bool elementInt(const Any* variable, int index, int* out) {
   }                             \
   KEL_NEXT;
 
-bool IntProgram::run(Parser* parser, int* out) const {
-  if (never_) return false;
-  const AbstractVarSet* scope = parser->getCurrentScope();
-  if (scope == nullptr) return false;
-  if (boundScope_ != scope->serial() || boundEpoch_ != AbstractVarSet::shapeEpoch()) bind(parser);
-  if (!parser->hasStackRoom()) return false;
+bool IntProgram::evaluate(Parser* parser, int* out) const {
   Any* const* slots = slots_.data();
   int* reg = registers_.data();
   for (size_t i = 0, n = preload_.size(); i < n; i++) {
@@ -744,6 +762,26 @@ bool IntProgram::run(Parser* parser, int* out) const {
   }
   *out = result;
   return true;
+}
+
+bool IntProgram::run(Parser* parser, int* out) const {
+  if (never_) return false;
+  const AbstractVarSet* scope = parser->getCurrentScope();
+  if (scope == nullptr) return false;
+  if (boundScope_ != scope->serial() || boundEpoch_ != AbstractVarSet::shapeEpoch()) bind(parser);
+  if (!parser->hasStackRoom()) return false;
+  return evaluate(parser, out);
+}
+
+bool IntProgram::runCall(Parser* parser, Any* const* args, int* out) const {
+  const AbstractVarSet* scope = parser->getCurrentScope();
+  if (scope == nullptr) return false;
+  if (boundScope_ != scope->serial() || boundEpoch_ != AbstractVarSet::shapeEpoch()) bind(parser);
+  if (parametersBlocked_ || !parser->hasStackRoom()) return false;
+  for (size_t i = 0, n = parameterOf_.size(); i < n; i++) {
+    if (parameterOf_[i] >= 0) slots_[i] = args[parameterOf_[i]];
+  }
+  return evaluate(parser, out);
 }
 
 IntProgram::LoopResult IntProgram::runLoop(Parser* parser, const StmtAstNode* loop) const {

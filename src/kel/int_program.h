@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "kel/ast/expr_nodes.h"
@@ -49,6 +50,22 @@ class IntProgram {
   // assignment); false with nothing changed otherwise.
   [[nodiscard]] bool run(Parser* parser, int* out) const;
 
+  // The program of a function body that is one `return root;` (root an
+  // integer operator in kInt mode, a comparison in kCond mode): the names
+  // in `parameters` (distinct) read the call's arguments, every other name
+  // is looked up from the current scope, which is the caller's (the body's
+  // own scope would hold nothing but the parameters). Null when the tree
+  // has any part the program cannot compute itself (a subtree left to its
+  // own fast form would look the parameters up in the scope), or is too
+  // large.
+  [[nodiscard]] static std::unique_ptr<IntProgram> buildCall(const ExprAstNode* root, Mode mode,
+                                                             const std::vector<std::string>& parameters);
+
+  // Runs a call program with args[i] as the value of parameter i (each
+  // present): as run(), true with the result in *out, false with nothing
+  // changed. The arguments are read during the run only.
+  [[nodiscard]] bool runCall(Parser* parser, Any* const* args, int* out) const;
+
   // The program of a for or while loop (`condition` and `step` may be null):
   // the condition, the body's statements and the step, each a unit of its
   // own. Assignments of integer expressions to names, to members of
@@ -88,8 +105,12 @@ class IntProgram {
   friend class IntProgramBuilder;
 
   // Binds every name to its variable from the current scope (null where the
-  // fast forms may not use it: operations on it then give up).
+  // fast forms may not use it: operations on it then give up); the
+  // parameters of a call program are left to runCall.
   void bind(Parser* parser) const;
+
+  // The operations of run() and runCall() once the names are bound.
+  [[nodiscard]] bool evaluate(Parser* parser, int* out) const;
 
   // A statement, condition or step of a loop program, with the place where
   // the program goes on after it was executed the ordinary way.
@@ -107,6 +128,7 @@ class IntProgram {
   std::vector<const IdentAstNode*> names_;
   std::vector<uint8_t> nameRegisters_;     // the register of each name
   std::vector<Preload> preload_;           // per name
+  std::vector<int> parameterOf_;           // call programs, per name: its parameter's index, or -1
   std::vector<const ExprAstNode*> nodes_;  // subtrees run by their own fast forms
   std::vector<Unit> units_;                // loop programs: the units
   std::vector<const char*> texts_;         // member names stored into (the tree's texts)
@@ -122,4 +144,5 @@ class IntProgram {
   mutable std::vector<Any*> slots_;
   mutable std::vector<int> ownIndex_;  // per name: its entry's place when found in the scope itself, else -1
   mutable std::vector<int> registers_;
+  mutable bool parametersBlocked_ = false;  // a parameter's name is a registered prototype's
 };

@@ -10,6 +10,7 @@
 #include "kel/ast/expr_nodes.h"
 #include "kel/ast/stmt_nodes.h"
 #include "kel/function.h"
+#include "kel/int_program.h"
 #include "kel/interp.h"
 #include "kel/prototype_registry.h"
 #include "kel/var_set.h"
@@ -248,8 +249,62 @@ int Function::call(Parser* parser, const Location* location, Any** args, Any** r
   return 0;
 }
 
+bool Function::invokeFlat(Parser* parser, Any** args, Any& out) {
+  if (!flatMade_) {
+    flatMade_ = true;
+    const StmtListAstNode* body = body_.get();
+    // One statement, no template text: `return <operator expression>;`.
+    if (body == nullptr || !distinctParameters_ || body->leadingOutput() != nullptr ||
+        body->entries().size() != 1 || body->entries()[0].statement->getType() != AstNode::RETURN_STMT) {
+      return false;
+    }
+    const auto* ret = static_cast<const ReturnStmtAstNode*>(body->entries()[0].statement.get());
+    const ExprAstNode* value = ret->value();
+    if (ret->leadingOutput() != nullptr || value == nullptr) return false;
+    // Operators only: their ordinary value is a fresh integer or boolean
+    // whenever the program answers (a bare name would keep its subtype).
+    switch (value->getType()) {
+      case AstNode::ADD:
+      case AstNode::MUL:
+      case AstNode::SHIFT:
+      case AstNode::BITWISE_AND:
+      case AstNode::BITWISE_OR:
+      case AstNode::BITWISE_XOR:
+        flatProgram_ = IntProgram::buildCall(value, IntProgram::kInt, parameters_);
+        break;
+      case AstNode::COMPARE:
+      case AstNode::EQUALS:
+        flatIsCondition_ = true;
+        flatProgram_ = IntProgram::buildCall(value, IntProgram::kCond, parameters_);
+        break;
+      default:
+        return false;
+    }
+  }
+  // Traced scopes and definitions, and a parameter without its argument
+  // (its name then reaches an enclosing variable), take the ordinary way.
+  if (flatProgram_ == nullptr || parser->debugLevel() <= 1) return false;
+  for (size_t i = 0; i < parameters_.size(); i++) {
+    if (args == nullptr || args[i] == nullptr) return false;
+  }
+  int v;
+  if (!flatProgram_->runCall(parser, args, &v)) return false;
+  if (flatIsCondition_) {
+    out.set(v != 0);
+  } else {
+    out.set(v);
+  }
+  return true;
+}
+
 int Function::invoke(Parser* parser, const Location& at, Any** args, Any& out) {
   if (!parser->enterCall(at)) return 108;
+  // Entered as every call is (the depth bound and the step it is charged);
+  // a flat body that gives up has changed nothing and runs the ordinary way.
+  if ((!flatMade_ || flatProgram_ != nullptr) && invokeFlat(parser, args, out)) {
+    parser->leaveCall();
+    return 0;
+  }
   // A return that ran in the caller before this call belongs to the caller:
   // keep it aside so that the callee neither sees nor consumes it.
   Any callerReturn;

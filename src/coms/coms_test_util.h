@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <condition_variable>
@@ -27,6 +28,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "coms/coms_settings.h"
 #include "coms/coms_thread.h"
@@ -215,6 +218,27 @@ inline bool waitCounts(const std::vector<int>& want, int ms = 10000) {
   }
   return true;
 }
+
+// The counts of coms threads that carry no connection: the first thread's
+// bias and nothing on the others, however many threads earlier tests of
+// the same process started.
+inline std::vector<int> idleCounts() {
+  std::vector<int> counts(std::max<size_t>(comsContextCounts().size(), 1), 0);
+  counts[0] = ComsThreadContext::kFirstThreadBias;
+  return counts;
+}
+
+// Every test starts with the default timing values and limits, whatever an
+// earlier test of the same process set (a short lost time left behind
+// would end a later test's quiet connections).
+class ComsSettingsReset : public testing::EmptyTestEventListener {
+ public:
+  void OnTestStart(const testing::TestInfo&) override { comsSettings() = ComsSettings{}; }
+};
+inline const bool kComsSettingsResetInstalled = [] {
+  testing::UnitTest::GetInstance()->listeners().Append(new ComsSettingsReset);
+  return true;
+}();
 
 // One end of a raw TLS connection that a test drives byte by byte. Every
 // read waits at most the given time.

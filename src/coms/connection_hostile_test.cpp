@@ -61,7 +61,7 @@ TEST(HostilePeer, BrokenInputEndsTheConnection) {
   }
   server.recorder.destroyServers();
   // Every server connection is gone, the refused and broken ones included.
-  EXPECT_TRUE(waitCounts({ComsThreadContext::kFirstThreadBias})) << server.recorder.eventText();
+  EXPECT_TRUE(waitCounts(idleCounts())) << server.recorder.eventText();
 }
 
 TEST(HostilePeer, ClientSurvivesBrokenServer) {
@@ -92,7 +92,7 @@ TEST(HostilePeer, ClientSurvivesBrokenServer) {
     EXPECT_TRUE(peer.readEnd());
     Connection::destroy(conn);
   }
-  EXPECT_TRUE(waitCounts({ComsThreadContext::kFirstThreadBias}));
+  EXPECT_TRUE(waitCounts(idleCounts()));
 }
 
 TEST(HostilePeer, PeerThatNeverReadsIsDropped) {
@@ -141,7 +141,7 @@ TEST(HostilePeer, ProbeFloodWithoutReadingIsDropped) {
   }
   EXPECT_TRUE(server.recorder.waitFor("S lost", 10000)) << server.recorder.eventText();
   server.recorder.destroyServers();
-  EXPECT_TRUE(waitCounts({ComsThreadContext::kFirstThreadBias}));
+  EXPECT_TRUE(waitCounts(idleCounts()));
 }
 
 }  // namespace

@@ -66,7 +66,8 @@ class Function : public Translatable {
   std::unique_ptr<StmtListAstNode> body_;
 
   // A body that is one `return` of an integer or comparison expression
-  // over the parameters and names it only reads runs as a flat program
+  // over the parameters and names it only reads, possibly after `var`s of
+  // integer expressions it reads as well, runs as a flat program
   // (int_program.h) with the arguments as the parameters' values, without
   // a scope: nothing in such a body could tell (it calls nothing, defines
   // nothing, and a name not a parameter would be looked up past the empty
@@ -76,4 +77,5 @@ class Function : public Translatable {
   std::unique_ptr<IntProgram> flatProgram_;
   bool flatMade_ = false;
   bool flatIsCondition_ = false;  // the result is a boolean
+  bool flatHasLocals_ = false;    // the body defines locals before its return
 };

@@ -3,6 +3,9 @@
 #include "kel/int_program.h"
 
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "kel/abstract_var_set.h"
 #include "kel/ast/stmt_nodes.h"
@@ -254,6 +257,9 @@ class IntProgramBuilder {
   // The index of the name (one per variable name: the same name reaches
   // the same variable), or -1.
   int nameIndex(const IdentAstNode* name) {
+    // A local of a call program lives in a register only: it has no
+    // variable for a member, element or store to reach.
+    if (isLocal(name->name())) return -1;
     for (size_t i = 0; i < p_.names_.size(); i++) {
       if (p_.names_[i]->name() == name->name()) return static_cast<int>(i);
     }
@@ -285,6 +291,12 @@ class IntProgramBuilder {
   }
 
   [[nodiscard]] int registerCount() const { return registers_; }
+
+  // Call programs: the names of the body's locals (each read of one,
+  // before its definition included, is decided by defineLocal).
+  void setLocalNames(std::vector<std::string> names) { localNames_ = std::move(names); }
+  // The local `name` holds the value in `reg` from here on.
+  void defineLocal(const std::string& name, int reg) { definedLocals_.emplace_back(name, reg); }
 
   // Reads of names move before the first operation when no operation is
   // skipped and no name is read both ways; else they stay where they are.
@@ -334,7 +346,27 @@ class IntProgramBuilder {
     return reg;
   }
 
+  [[nodiscard]] bool isLocal(const std::string& name) const {
+    for (const std::string& local : localNames_) {
+      if (local == name) return true;
+    }
+    return false;
+  }
+
   int readName(const IdentAstNode* node, IntProgram::Op load, IntProgram::Preload kind) {
+    if (isLocal(node->name())) {
+      // Its register, once defined, read as an integer; a read before the
+      // definition would reach another variable, a condition read a
+      // boolean: neither has the form.
+      if (load != IntProgram::kLoadInt) return -1;
+      for (const auto& [local, reg] : definedLocals_) {
+        if (local == node->name()) {
+          p_.localReads_.push_back(node);
+          return reg;
+        }
+      }
+      return -1;
+    }
     int name = nameIndex(node);
     if (name < 0) return -1;
     IntProgram::Preload& preload = p_.preload_[name];
@@ -546,6 +578,8 @@ class IntProgramBuilder {
   IntProgram& p_;
   int unit_ = 0;  // the unit of the operations emitted now
   int registers_ = 0;
+  std::vector<std::string> localNames_;
+  std::vector<std::pair<std::string, int>> definedLocals_;
   bool hasJumps_ = false;
   bool mixedReads_ = false;
 };
@@ -569,8 +603,40 @@ std::unique_ptr<IntProgram> IntProgram::build(const ExprAstNode* root, Mode mode
 }
 
 std::unique_ptr<IntProgram> IntProgram::buildCall(const ExprAstNode* root, Mode mode,
-                                                  const std::vector<std::string>& parameters) {
-  std::unique_ptr<IntProgram> program = build(root, mode, nullptr);
+                                                  const std::vector<std::string>& parameters,
+                                                  const std::vector<const LetOrVarAstNode*>& locals) {
+  std::unique_ptr<IntProgram> program;
+  if (locals.empty()) {
+    program = build(root, mode, nullptr);
+  } else {
+    std::vector<std::string> names;
+    for (const LetOrVarAstNode* local : locals) {
+      for (const std::string& other : names) {
+        if (other == local->name()) return nullptr;
+      }
+      for (const std::string& parameter : parameters) {
+        if (parameter == local->name()) return nullptr;
+      }
+      if (local->value() == nullptr) return nullptr;
+      names.push_back(local->name());
+    }
+    program.reset(new IntProgram());
+    IntProgramBuilder builder(*program);
+    builder.setLocalNames(std::move(names));
+    for (const LetOrVarAstNode* local : locals) {
+      int reg = builder.emitInt(local->value(), 0);
+      if (reg < 0) return nullptr;
+      builder.defineLocal(local->name(), reg);
+    }
+    program->result_ = mode == kInt ? builder.emitInt(root, 0) : builder.emitCond(root, 0);
+    if (program->result_ < 0) return nullptr;
+    builder.finish();
+    program->unitOf_.clear();
+    program->registers_.resize(static_cast<size_t>(builder.registerCount()), 0);
+    program->slots_.assign(program->names_.size(), nullptr);
+    program->ownIndex_.assign(program->names_.size(), -1);
+    program->memberBlocked_.assign(program->nodes_.size(), 0);
+  }
   if (program == nullptr || program->never_) return nullptr;
   for (const Insn& insn : program->code_) {
     if (insn.op == kFail || insn.op == kIntNode || insn.op == kCondNode) return nullptr;
@@ -624,6 +690,11 @@ void IntProgram::bind(Parser* parser) const {
       ownIndex_[i] = slot != nullptr ? names_[i]->ownIndex() : -1;
     }
     slots_[i] = slot;
+  }
+  // A local named after a registered prototype: its reads give the
+  // prototype, as for a parameter.
+  for (const IdentAstNode* read : localReads_) {
+    if (read->registeredPrototype() != nullptr) parametersBlocked_ = true;
   }
   if (!sameEpoch) {
     // A member that names a registered prototype reads the prototype (no

@@ -11,6 +11,7 @@
 #include "kel/ast/expr_nodes.h"
 #include "model/any.h"
 
+class LetOrVarAstNode;
 class Parser;
 
 // The instructions are three-address operations on a small register file:
@@ -58,8 +59,15 @@ class IntProgram {
   // has any part the program cannot compute itself (a subtree left to its
   // own fast form would look the parameters up in the scope), or is too
   // large.
+  // `locals` are the body's `var name = <integer operator expression>;`
+  // statements before the return, in order: each value is computed into a
+  // register that later reads of the name use (the body's scope would
+  // hold the variable, read by nothing else). Null as well when a local's
+  // name is a parameter's or another local's, or is read before its
+  // definition or other than as an integer operand.
   [[nodiscard]] static std::unique_ptr<IntProgram> buildCall(const ExprAstNode* root, Mode mode,
-                                                             const std::vector<std::string>& parameters);
+                                                             const std::vector<std::string>& parameters,
+                                                             const std::vector<const LetOrVarAstNode*>& locals);
 
   // Runs a call program with args[i] as the value of parameter i (each
   // present): as run(), true with the result in *out, false with nothing
@@ -144,5 +152,6 @@ class IntProgram {
   mutable std::vector<Any*> slots_;
   mutable std::vector<int> ownIndex_;  // per name: its entry's place when found in the scope itself, else -1
   mutable std::vector<int> registers_;
-  mutable bool parametersBlocked_ = false;  // a parameter's name is a registered prototype's
+  std::vector<const IdentAstNode*> localReads_;  // call programs: the reads of locals
+  mutable bool parametersBlocked_ = false;  // a parameter's or local's name is a registered prototype's
 };

@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 #include <typeinfo>
+#include <vector>
 
 #include "kel/abstract_var_set.h"
 #include "kel/ast/expr_nodes.h"
@@ -239,6 +240,26 @@ bool FnCallAstNode::evalValue(Parser* parser, Any& out) const {
 
 // ---- kel functions
 
+namespace {
+
+// The operators whose ordinary value is a fresh 32-bit integer whenever a
+// flat program gives one.
+bool isIntOperator(AstNode::Kind kind) {
+  switch (kind) {
+    case AstNode::ADD:
+    case AstNode::MUL:
+    case AstNode::SHIFT:
+    case AstNode::BITWISE_AND:
+    case AstNode::BITWISE_OR:
+    case AstNode::BITWISE_XOR:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 int Function::call(Parser* parser, const Location* location, Any** args, Any** result) {
   *result = nullptr;
   Any out;
@@ -253,37 +274,50 @@ bool Function::invokeFlat(Parser* parser, Any** args, Any& out) {
   if (!flatMade_) {
     flatMade_ = true;
     const StmtListAstNode* body = body_.get();
-    // One statement, no template text: `return <operator expression>;`.
-    if (body == nullptr || !distinctParameters_ || body->leadingOutput() != nullptr ||
-        body->entries().size() != 1 || body->entries()[0].statement->getType() != AstNode::RETURN_STMT) {
+    // No template text; `var <name> = <integer operator expression>;`
+    // statements, then `return <operator expression>;`.
+    if (body == nullptr || !distinctParameters_ || body->leadingOutput() != nullptr || body->entries().empty() ||
+        body->entries().back().statement->getType() != AstNode::RETURN_STMT) {
       return false;
     }
-    const auto* ret = static_cast<const ReturnStmtAstNode*>(body->entries()[0].statement.get());
+    std::vector<const LetOrVarAstNode*> locals;
+    for (size_t i = 0; i + 1 < body->entries().size(); i++) {
+      const auto& entry = body->entries()[i];
+      const StmtAstNode* statement = entry.statement.get();
+      if (entry.labels != nullptr || entry.isDefault || statement->getType() != AstNode::LET_OR_VAR ||
+          statement->leadingOutput() != nullptr) {
+        return false;
+      }
+      const auto* local = static_cast<const LetOrVarAstNode*>(statement);
+      if (local->kind() != LetOrVarAstNode::kVar || local->value() == nullptr ||
+          !isIntOperator(local->value()->getType())) {
+        return false;
+      }
+      locals.push_back(local);
+    }
+    const auto* ret = static_cast<const ReturnStmtAstNode*>(body->entries().back().statement.get());
     const ExprAstNode* value = ret->value();
-    if (ret->leadingOutput() != nullptr || value == nullptr) return false;
+    if (ret->leadingOutput() != nullptr || body->entries().back().labels != nullptr || value == nullptr) {
+      return false;
+    }
     // Operators only: their ordinary value is a fresh integer or boolean
     // whenever the program answers (a bare name would keep its subtype).
-    switch (value->getType()) {
-      case AstNode::ADD:
-      case AstNode::MUL:
-      case AstNode::SHIFT:
-      case AstNode::BITWISE_AND:
-      case AstNode::BITWISE_OR:
-      case AstNode::BITWISE_XOR:
-        flatProgram_ = IntProgram::buildCall(value, IntProgram::kInt, parameters_);
-        break;
-      case AstNode::COMPARE:
-      case AstNode::EQUALS:
-        flatIsCondition_ = true;
-        flatProgram_ = IntProgram::buildCall(value, IntProgram::kCond, parameters_);
-        break;
-      default:
-        return false;
+    if (isIntOperator(value->getType())) {
+      flatProgram_ = IntProgram::buildCall(value, IntProgram::kInt, parameters_, locals);
+    } else if (value->getType() == AstNode::COMPARE || value->getType() == AstNode::EQUALS) {
+      flatIsCondition_ = true;
+      flatProgram_ = IntProgram::buildCall(value, IntProgram::kCond, parameters_, locals);
+    } else {
+      return false;
     }
+    flatHasLocals_ = !locals.empty();
   }
   // Traced scopes and definitions, and a parameter without its argument
   // (its name then reaches an enclosing variable), take the ordinary way.
   if (flatProgram_ == nullptr || parser->debugLevel() <= 1) return false;
+  // A flag pending before the body would end it after its first
+  // statement.
+  if (flatHasLocals_ && parser->flags() != 0) return false;
   for (size_t i = 0; i < parameters_.size(); i++) {
     if (args == nullptr || args[i] == nullptr) return false;
   }

@@ -240,26 +240,6 @@ bool FnCallAstNode::evalValue(Parser* parser, Any& out) const {
 
 // ---- kel functions
 
-namespace {
-
-// The operators whose ordinary value is a fresh 32-bit integer whenever a
-// flat program gives one.
-bool isIntOperator(AstNode::Kind kind) {
-  switch (kind) {
-    case AstNode::ADD:
-    case AstNode::MUL:
-    case AstNode::SHIFT:
-    case AstNode::BITWISE_AND:
-    case AstNode::BITWISE_OR:
-    case AstNode::BITWISE_XOR:
-      return true;
-    default:
-      return false;
-  }
-}
-
-}  // namespace
-
 int Function::call(Parser* parser, const Location* location, Any** args, Any** result) {
   *result = nullptr;
   Any out;
@@ -290,7 +270,7 @@ bool Function::invokeFlat(Parser* parser, Any** args, Any& out) {
       }
       const auto* local = static_cast<const LetOrVarAstNode*>(statement);
       if (local->kind() != LetOrVarAstNode::kVar || local->value() == nullptr ||
-          !isIntOperator(local->value()->getType())) {
+          !AstNode::isIntOperator(local->value()->getType())) {
         return false;
       }
       locals.push_back(local);
@@ -302,7 +282,7 @@ bool Function::invokeFlat(Parser* parser, Any** args, Any& out) {
     }
     // Operators only: their ordinary value is a fresh integer or boolean
     // whenever the program answers (a bare name would keep its subtype).
-    if (isIntOperator(value->getType())) {
+    if (AstNode::isIntOperator(value->getType())) {
       flatProgram_ = IntProgram::buildCall(value, IntProgram::kInt, parameters_, locals);
     } else if (value->getType() == AstNode::COMPARE || value->getType() == AstNode::EQUALS) {
       flatIsCondition_ = true;

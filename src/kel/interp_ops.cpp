@@ -478,15 +478,9 @@ BinaryExprAstNode::OperandForm operandForm(const ExprAstNode* node, int* literal
       return node->evalInt(nullptr, literal) ? BinaryExprAstNode::kFormInt : BinaryExprAstNode::kFormNotInt;
     case AstNode::IDENT:
       return BinaryExprAstNode::kFormName;
-    case AstNode::ADD:
-    case AstNode::MUL:
-    case AstNode::SHIFT:
-    case AstNode::BITWISE_AND:
-    case AstNode::BITWISE_OR:
-    case AstNode::BITWISE_XOR:
-      return BinaryExprAstNode::kFormIntOperator;
     default:
-      return BinaryExprAstNode::kFormOther;
+      return AstNode::isIntOperator(node->getType()) ? BinaryExprAstNode::kFormIntOperator
+                                                     : BinaryExprAstNode::kFormOther;
   }
 }
 

@@ -96,7 +96,9 @@ TEST(KelScripts, Expansion) {
     KelRunner runner;
     MemoryFile out;
     std::string err;
-    if (!fields[0].empty()) ASSERT_EQ(runner.runScript(fields[0], "setup", false, out, err), 0) << err;
+    if (!fields[0].empty()) {
+      ASSERT_EQ(runner.runScript(fields[0], "setup", false, out, err), 0) << err;
+    }
     int rc = runner.runExpand(unescape(fields[2]), "text", std::stoi(fields[1]), out, err);
     const std::string& want = fields[3];
     if (!want.empty() && want[0] == '!') {

@@ -56,6 +56,13 @@ class AstNode {
     OUTPUT_STMT,
   };
 
+  // The binary operators whose value is a fresh 32-bit integer whenever
+  // both operands are integers (the kinds the integer fast forms compute).
+  [[nodiscard]] static constexpr bool isIntOperator(Kind kind) {
+    return kind == ADD || kind == MUL || kind == SHIFT || kind == BITWISE_AND || kind == BITWISE_OR ||
+           kind == BITWISE_XOR;
+  }
+
   explicit AstNode(const Location& location) : location_(location) {}
   virtual ~AstNode() = default;
   AstNode(const AstNode&) = delete;

@@ -22,15 +22,34 @@ struct VarSet::Entry {
   bool cached = false;    // the block came from EntryBlocks
   char name[1];           // the name's bytes run on past the struct
 
-  static Entry* make(const char* name) { return make(name, std::strlen(name)); }
+  static Entry* make(const char* name) {
+    // The length without the call for the short names of most variables.
+    size_t n = 0;
+    while (n < kShortName && name[n] != '\0') n++;
+    if (n == kShortName) n += std::strlen(name + n);
+    return make(name, n);
+  }
   static Entry* make(const char* name, size_t n) {
     bool small = sizeof(Entry) + n <= kSmallBlock;
     void* raw = small ? EntryBlocks::take() : ::operator new(sizeof(Entry) + n);
     auto* e = new (raw) Entry;
     e->cached = small;
-    std::memcpy(e->name, name, n + 1);
+    copyName(e->name, name, n);
     return e;
   }
+  // Copies the name and its terminator. Names are mostly a few bytes: a
+  // short one is copied in place, which costs less than the call.
+  static void copyName(char* to, const char* from, size_t n) {
+    if (n >= kShortName) {
+      std::memcpy(to, from, n + 1);
+      return;
+    }
+    // Up to the terminator (not a counted loop, which the compiler would
+    // turn back into the call).
+    while ((*to++ = *from++) != '\0') {
+    }
+  }
+  static constexpr size_t kShortName = 16;
   static constexpr size_t kSmallBlock = 128;
   using EntryBlocks = BlockCache<kSmallBlock>;
   // Drops the value (a sub-set may take its place).
@@ -378,10 +397,12 @@ bool VarSet::defineValue(const char* name, Any& value) {
   if (readOnly_ || name == nullptr) return false;
   bool added;
   Entry* e = findOrAdd(name, &added);
-  if (!e->hasValue) {
+  if (added) {
+    e->hasValue = true;  // a new entry has no sub-set to drop
+  } else if (!e->hasValue) {
     e->subSet.set(nullptr);
     e->hasValue = true;
-    if (!added) noteChangeHere();
+    noteChangeHere();
   }
   if (!e->value.copyPlainFrom(value)) e->value.takeFrom(value);
   value.clear();

@@ -153,8 +153,10 @@ void Any::prefetchHeld() const {
   if (!target) return;
   // A set or array of a document lies with its entries or elements in one
   // piece: a dozen lines cover the common ones.
-  const char* at = reinterpret_cast<const char*>(target);
-  for (int line = 0; line < 12; line++) __builtin_prefetch(at + 64 * line);
+  // Addresses past a small object are only hints: computed as integers, not
+  // as pointers beyond the object.
+  const auto at = reinterpret_cast<uintptr_t>(target);
+  for (int line = 0; line < 12; line++) __builtin_prefetch(reinterpret_cast<const void*>(at + 64 * line));
 }
 
 void Any::setString(const char* text) { adoptString(modeltext::dup(text)); }

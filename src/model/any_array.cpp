@@ -101,9 +101,13 @@ void AnyArray::clear() {
   constexpr int kAhead = 8;
   constexpr int kDeep = 4;
   auto ask = [this](int i) {
-    const char* at = reinterpret_cast<const char*>(elements_[i]);
+    // An element may be null (a hole): nothing to ask for then, and no
+    // offset may be added to a null pointer.
+    const Any* at = elements_[i];
+    if (at == nullptr) return;
+    const auto address = reinterpret_cast<uintptr_t>(at);
     __builtin_prefetch(at);
-    __builtin_prefetch(at + 64);
+    __builtin_prefetch(reinterpret_cast<const void*>(address + 64));
   };
   for (int i = 0; i < count_ && i < kAhead; i++) ask(i);
   for (int i = 0; i < count_; i++) {

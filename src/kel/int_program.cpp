@@ -676,6 +676,21 @@ void IntProgram::bind(Parser* parser) const {
   bool sameEpoch = epoch == boundEpoch_;
   VarSet* set = sameEpoch ? scope->asVarSet() : nullptr;
   parametersBlocked_ = false;
+  if (set != nullptr && parameterOf_.empty() && localReads_.empty()) {
+    // The common case of a new scope of the same shape (the next call of
+    // a function): every name that was found in the scope itself is at
+    // the same place again; the others are looked up as below.
+    for (size_t i = 0, n = names_.size(); i < n; i++) {
+      Any* slot = ownIndex_[i] >= 0 ? set->slotAt(ownIndex_[i], names_[i]->name().c_str()) : nullptr;
+      if (slot == nullptr) {
+        slot = names_[i]->variable(parser);
+        ownIndex_[i] = slot != nullptr ? names_[i]->ownIndex() : -1;
+      }
+      slots_[i] = slot;
+    }
+    boundScope_ = scope->serial();
+    return;
+  }
   for (size_t i = 0; i < names_.size(); i++) {
     if (!parameterOf_.empty() && parameterOf_[i] >= 0) {
       // A parameter named after a registered prototype reads the

@@ -34,13 +34,16 @@ class Arguments {
       heap_ = std::make_unique<Any[]>(n);
       pointersHeap_ = std::make_unique<Any*[]>(n + 1);
       store = heap_.get();
+      pointers_ = pointersHeap_.get();
     } else {
       store = reinterpret_cast<Any*>(inline_);
-      for (size_t i = 0; i < n; i++) new (&store[i]) Any();
+      pointers_ = pointersInline_;
     }
-    Any** p = pointers();
-    for (size_t i = 0; i < n; i++) p[i] = &store[i];
-    p[n] = nullptr;
+    for (size_t i = 0; i < n; i++) {
+      if (n <= kInline) new (&store[i]) Any();
+      pointers_[i] = &store[i];
+    }
+    pointers_[n] = nullptr;
   }
   ~Arguments() {
     if (n_ <= kInline) {
@@ -50,8 +53,8 @@ class Arguments {
   }
   Arguments(const Arguments&) = delete;
   Arguments& operator=(const Arguments&) = delete;
-  Any** pointers() { return pointersHeap_ ? pointersHeap_.get() : pointersInline_; }
-  Any& operator[](size_t i) { return *pointers()[i]; }
+  Any** pointers() { return pointers_; }
+  Any& operator[](size_t i) { return *pointers_[i]; }
   [[nodiscard]] size_t size() const { return n_; }
 
  private:
@@ -61,6 +64,7 @@ class Arguments {
   Any* pointersInline_[kInline + 1];
   std::unique_ptr<Any[]> heap_;
   std::unique_ptr<Any*[]> pointersHeap_;
+  Any** pointers_;  // pointersInline_ or pointersHeap_
 };
 
 // f(...) where f is a variable holding a kel Function: the function is

@@ -44,8 +44,12 @@ TEST(Guid, CounterLettersMakeEveryTextUnique) {
       }
       digit++;
     }
-    if (cntr == 0) EXPECT_TRUE(isPlainUuid(s)) << s;
-    if (cntr == 1) EXPECT_GE(s[0], 'g');
+    if (cntr == 0) {
+      EXPECT_TRUE(isPlainUuid(s)) << s;
+    }
+    if (cntr == 1) {
+      EXPECT_GE(s[0], 'g');
+    }
   }
 }
 

@@ -175,7 +175,9 @@ TEST(AccessAs, ChecksTheModeBitsForAnotherUser) {
   std::string f = dir.file("f");
   orvtest::writeFile(f, "x");
   // Group 0 would end the zero-terminated group list: give the file another.
-  if (::getuid() == 0) ASSERT_EQ(::chown(f.c_str(), 4321, 4321), 0);
+  if (::getuid() == 0) {
+    ASSERT_EQ(::chown(f.c_str(), 4321, 4321), 0);
+  }
   struct stat st;
   ASSERT_EQ(::stat(f.c_str(), &st), 0);
   uid_t owner = st.st_uid;

@@ -57,7 +57,9 @@ TEST(DirNameEntry, Parse) {
     std::unique_ptr<DirNameEntry> e(DirNameEntry::createFromString(c.in, &error));
     EXPECT_EQ(error, c.error);
     EXPECT_EQ(e != nullptr, c.error == 0);
-    if (e && c.printed) EXPECT_EQ(text(e->toString(nullptr)), c.printed);
+    if (e && c.printed) {
+      EXPECT_EQ(text(e->toString(nullptr)), c.printed);
+    }
   }
   EXPECT_EQ(DirNameEntry::createFromString("a", nullptr), nullptr);  // null error pointer is fine
 }

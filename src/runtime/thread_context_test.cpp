@@ -116,7 +116,9 @@ TEST(ThreadContext, ManyTimersWithRandomDelaysAndCancels) {
   for (int i = 1; i < kTimers; i++) {
     for (int j = 0; j < 20 && j < i; j++) {
       if (i % 7 == 0 || j % 7 == 0) continue;
-      if (expiry[j] + 5 < expiry[i]) EXPECT_LT(firedAt[j], firedAt[i]);
+      if (expiry[j] + 5 < expiry[i]) {
+        EXPECT_LT(firedAt[j], firedAt[i]);
+      }
     }
   }
 }

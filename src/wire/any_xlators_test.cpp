@@ -113,7 +113,9 @@ TEST_F(AnyXlators, EveryTypeCodeRoundTrips) {
         auto* a = static_cast<AnyArray*>(c.value->getHeldObject());
         auto* b = static_cast<AnyArray*>(back->getHeldObject());
         ASSERT_EQ(a == nullptr, b == nullptr);
-        if (a != nullptr) EXPECT_TRUE(*a == *b);
+        if (a != nullptr) {
+          EXPECT_TRUE(*a == *b);
+        }
       } else {
         EXPECT_TRUE(*back == *c.value);
       }

@@ -39,7 +39,9 @@ TEST(ChunkCache, BlockSizes) {
     EXPECT_EQ(ChunkCache::blockSize(c.n), c.want);
     EXPECT_GE(ChunkCache::blockSize(c.n), c.n);
     // Never more than an eighth wasted above the smallest block.
-    if (c.n > 64 * kK) EXPECT_LE(ChunkCache::blockSize(c.n) - c.n, c.n / 8);
+    if (c.n > 64 * kK) {
+      EXPECT_LE(ChunkCache::blockSize(c.n) - c.n, c.n / 8);
+    }
   }
   EXPECT_FALSE(ChunkCache::cached(ChunkCache::kMinBlock - 1));
   EXPECT_TRUE(ChunkCache::cached(ChunkCache::kMinBlock));

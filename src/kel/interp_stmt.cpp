@@ -42,6 +42,17 @@ inline int runInBlock(Parser* parser, const StmtAstNode* body) {
   return body->execute(parser);
 }
 
+// Runs a loop's flat program, when it has one: the loop statement's result
+// when the program ended the loop, or -1 with *atBody telling where the
+// ordinary loop takes over (before the body, or at the next turn).
+int runLoopProgram(const IntProgram* program, Parser* parser, const StmtAstNode* loop, bool* atBody) {
+  if (program == nullptr) return -1;
+  IntProgram::LoopResult rc = program->runLoop(parser, loop);
+  if (rc == IntProgram::kFailed || rc == IntProgram::kDone) return rc;
+  *atBody = rc == IntProgram::kContinueAtBody;
+  return -1;
+}
+
 }  // namespace
 
 int AssignmentStmtAstNode::execute(Parser* parser) const {
@@ -129,11 +140,7 @@ int WhileStmtAstNode::execute(Parser* parser) const {
     programMade_ = true;
   }
   bool atBody = false;
-  if (program_ != nullptr) {
-    IntProgram::LoopResult rc = program_->runLoop(parser, this);
-    if (rc == IntProgram::kFailed || rc == IntProgram::kDone) return rc;
-    atBody = rc == IntProgram::kContinueAtBody;
-  }
+  if (int rc = runLoopProgram(program_.get(), parser, this, &atBody); rc >= 0) return rc;
   for (;;) {
     if (!atBody) {
       if (!parser->charge(this)) return 0;
@@ -171,11 +178,7 @@ int ForStmtAstNode::execute(Parser* parser) const {
     programMade_ = true;
   }
   bool atBody = false;
-  if (program_ != nullptr) {
-    IntProgram::LoopResult rc = program_->runLoop(parser, this);
-    if (rc == IntProgram::kFailed || rc == IntProgram::kDone) return rc;
-    atBody = rc == IntProgram::kContinueAtBody;
-  }
+  if (int rc = runLoopProgram(program_.get(), parser, this, &atBody); rc >= 0) return rc;
   for (;;) {
     if (!atBody) {
       if (!parser->charge(this)) return 0;

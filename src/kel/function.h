@@ -74,6 +74,15 @@ class Function : public Translatable {
   // scope anyway). Made on the first call; null when the body is not of
   // that form.
   [[nodiscard]] bool invokeFlat(Parser* parser, Any** args, Any& out);
+
+  // The names of the call scope's frame (VarSet::makeFrame): the
+  // parameters, then the names of the body's `var`s (outside nested
+  // functions, each once), as far as they fit; empty when the parameters
+  // do not all fit or repeat. Made on the first call.
+  void makeFrameNames();
+  std::vector<std::string> frameNames_;
+  uint64_t frameKey_ = 0;
+  bool frameMade_ = false;
   std::unique_ptr<IntProgram> flatProgram_;
   bool flatMade_ = false;
   bool flatIsCondition_ = false;  // the result is a boolean

@@ -675,6 +675,15 @@ void IntProgram::bind(Parser* parser) const {
   // scope).
   bool sameEpoch = epoch == boundEpoch_;
   VarSet* set = sameEpoch ? scope->asVarSet() : nullptr;
+  if (set != nullptr && boundFrame_ != 0 && set->frameKey() == boundFrame_) {
+    // The next call of the function whose frame held every name: each is
+    // at its index again (an entry not defined yet binds to nothing, and
+    // its definition moves the epoch).
+    for (size_t i = 0, n = names_.size(); i < n; i++) slots_[i] = set->frameValue(ownIndex_[i]);
+    boundScope_ = scope->serial();
+    return;
+  }
+  boundFrame_ = 0;
   parametersBlocked_ = false;
   if (set != nullptr && parameterOf_.empty() && localReads_.empty()) {
     // The common case of a new scope of the same shape (the next call of
@@ -689,6 +698,7 @@ void IntProgram::bind(Parser* parser) const {
       slots_[i] = slot;
     }
     boundScope_ = scope->serial();
+    noteFrame(set);
     return;
   }
   for (size_t i = 0; i < names_.size(); i++) {
@@ -725,6 +735,18 @@ void IntProgram::bind(Parser* parser) const {
   }
   boundScope_ = scope->serial();
   boundEpoch_ = epoch;
+  noteFrame(scope->asVarSet());
+}
+
+void IntProgram::noteFrame(VarSet* set) const {
+  boundFrame_ = 0;
+  if (set == nullptr || set->frameKey() == 0 || !parameterOf_.empty() || !localReads_.empty() || names_.empty()) {
+    return;
+  }
+  for (size_t i = 0, n = names_.size(); i < n; i++) {
+    if (slots_[i] == nullptr || ownIndex_[i] < 0 || (ownIndex_[i] & VarSet::kFrameIndex) == 0) return;
+  }
+  boundFrame_ = set->frameKey();
 }
 
 namespace {

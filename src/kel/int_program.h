@@ -12,6 +12,7 @@
 #include "model/any.h"
 
 class LetOrVarAstNode;
+class VarSet;
 class Parser;
 
 // The instructions are three-address operations on a small register file:
@@ -116,6 +117,8 @@ class IntProgram {
   // fast forms may not use it: operations on it then give up); the
   // parameters of a call program are left to runCall.
   void bind(Parser* parser) const;
+  // Sets boundFrame_ after a binding from `set`.
+  void noteFrame(VarSet* set) const;
 
   // The operations of run() and runCall() once the names are bound.
   [[nodiscard]] bool evaluate(Parser* parser, int* out) const;
@@ -149,6 +152,10 @@ class IntProgram {
   int storeName_ = -1;                       // the name the result is stored into, or -1
   mutable uint64_t boundScope_ = 0;          // serial of the scope the names were bound from (0: none)
   mutable uint64_t boundEpoch_ = 0;
+  // Every name was found in the frame of the scope bound from (frame key
+  // boundFrame_): a new scope of the same frame key under the same epoch
+  // binds each by its frame index.
+  mutable uint64_t boundFrame_ = 0;
   mutable std::vector<Any*> slots_;
   mutable std::vector<int> ownIndex_;  // per name: its entry's place when found in the scope itself, else -1
   mutable std::vector<int> registers_;

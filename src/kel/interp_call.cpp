@@ -333,9 +333,18 @@ int Function::invoke(Parser* parser, const Location& at, Any** args, Any& out) {
   parser->push(AbstractVarSet::kFunctionScope);
   AbstractVarSet* scope = parser->getCurrentScope();
   VarSet* set = parser->debugLevel() > 1 ? scope->asVarSet() : nullptr;  // traced definitions go the long way
+  if (!frameMade_) makeFrameNames();
   Any** arg = args;
+  if (set != nullptr && !frameNames_.empty()) {
+    // The parameters are the frame's first entries.
+    set->makeFrame(frameNames_.data(), frameNames_.size(), frameKey_);
+    for (size_t i = 0, n = parameters_.size(); i < n && arg != nullptr && *arg != nullptr; i++, ++arg) {
+      set->defineFrame(i, **arg);
+    }
+    arg = nullptr;
+  }
   for (const std::string& name : parameters_) {
-    if (arg == nullptr || *arg == nullptr) break;  // missing arguments stay undefined
+    if (arg == nullptr || *arg == nullptr) break;  // missing arguments stay undefined (or are bound)
     if (set != nullptr && distinctParameters_) {
       set->defineNew(name.c_str(), name.size(), **arg);  // the scope is new: no entry of that name yet
       ++arg;

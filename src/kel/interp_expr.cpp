@@ -187,13 +187,23 @@ Any* IdentAstNode::resolveVariable(Parser* parser) const {
   AbstractVarSet* scope = parser->getCurrentScope();
   uint64_t epoch = AbstractVarSet::shapeEpoch();
   Any* slot = nullptr;
-  if (scope != nullptr && registeredPrototype() == nullptr) {
-    if (VarSet* set = scope->asVarSet()) {
-      // Where the name was last found in its own scope is tried first.
-      if (ownIndex_ >= 0) slot = set->slotAt(ownIndex_, name_.c_str());
-      if (slot == nullptr) slot = set->resolveSlot(name_.c_str(), &ownIndex_);
+  VarSet* set = scope != nullptr ? scope->asVarSet() : nullptr;
+  if (set != nullptr && slotFrame_ != 0 && epoch == slotEpoch_ && set->frameKey() == slotFrame_) {
+    // The next call of the function whose frame held the name, under the
+    // same epoch (so no prototype was registered under the name since).
+    slot = set->frameValue(ownIndex_);
+    if (slot != nullptr) {
+      slotScope_ = scope->serial();
+      slot_ = slot;
+      return slot;
     }
   }
+  if (set != nullptr && registeredPrototype() == nullptr) {
+    // Where the name was last found in its own scope is tried first.
+    if (ownIndex_ >= 0) slot = set->slotAt(ownIndex_, name_.c_str());
+    if (slot == nullptr) slot = set->resolveSlot(name_.c_str(), &ownIndex_);
+  }
+  slotFrame_ = slot != nullptr && ownIndex_ >= 0 && (ownIndex_ & VarSet::kFrameIndex) != 0 ? set->frameKey() : 0;
   slotScope_ = scope != nullptr ? scope->serial() : 0;
   slotEpoch_ = epoch;
   slot_ = slot;

@@ -9,6 +9,7 @@
 #include "kel/ast/stmt_nodes.h"
 #include "kel/interp.h"
 #include "kel/output.h"
+#include "kel/var_set.h"
 
 using namespace interp;
 
@@ -81,8 +82,26 @@ int LetOrVarAstNode::execute(Parser* parser) const {
   } else {
     value.setUndefined();
   }
+  // The scope a `var` defines in is the nearest function scope; a `let`
+  // defines in the current one.
+  AbstractVarSet* scope = parser->getCurrentScope();
+  if (kind_ != kLet) {
+    while (scope != nullptr && scope->scopeKind() != AbstractVarSet::kFunctionScope) scope = scope->parent();
+  }
+  VarSet* set = scope != nullptr && parser->debugLevel() > 1 ? scope->asVarSet() : nullptr;
+  if (set != nullptr && frameKey_ != 0 && set->frameKey() == frameKey_ && set->defineFrameValue(frameIndex_, value)) {
+    return 1;
+  }
   int rc = parser->defineValue(name_.c_str(), value, kind_);
   if (rc != 0) return fail(parser, this, kReference, rc) ? 1 : 0;
+  frameKey_ = 0;
+  if (set != nullptr && set->frameKey() != 0) {
+    int index = set->frameIndexOf(name_.c_str());
+    if (index >= 0) {
+      frameKey_ = set->frameKey();
+      frameIndex_ = index;
+    }
+  }
   return 1;
 }
 

@@ -1,5 +1,6 @@
 #include "kel/var_set.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -12,65 +13,45 @@
 #include "kel/block_cache.h"
 #include "kel/place.h"
 
-// One allocation per variable: the entry holds its value and its name.
-// Entries of short names come from a per-thread cache of blocks.
-struct VarSet::Entry {
-  Entry* next = nullptr;
-  ObjRef subSet;          // may be empty
-  Any value;              // meaningful when hasValue
-  bool hasValue = false;
-  bool cached = false;    // the block came from EntryBlocks
-  char name[1];           // the name's bytes run on past the struct
-
-  static Entry* make(const char* name) {
-    // The length without the call for the short names of most variables.
-    size_t n = 0;
-    while (n < kShortName && name[n] != '\0') n++;
-    if (n == kShortName) n += std::strlen(name + n);
-    return make(name, n);
-  }
-  static Entry* make(const char* name, size_t n) {
-    bool small = sizeof(Entry) + n <= kSmallBlock;
-    void* raw = small ? EntryBlocks::take() : ::operator new(sizeof(Entry) + n);
-    auto* e = new (raw) Entry;
-    e->cached = small;
-    copyName(e->name, name, n);
-    return e;
-  }
-  // Copies the name and its terminator. Names are mostly a few bytes: a
-  // short one is copied in place, which costs less than the call.
-  static void copyName(char* to, const char* from, size_t n) {
-    if (n >= kShortName) {
-      std::memcpy(to, from, n + 1);
-      return;
-    }
-    // Up to the terminator (not a counted loop, which the compiler would
-    // turn back into the call).
-    while ((*to++ = *from++) != '\0') {
-    }
-  }
-  static constexpr size_t kShortName = 16;
-  static constexpr size_t kSmallBlock = 128;
-  using EntryBlocks = BlockCache<kSmallBlock>;
-  // Drops the value (a sub-set may take its place).
-  void dropValue() {
-    value.clear();
-    hasValue = false;
-  }
+struct VarSetFrame {
+  using EntryBlocks = BlockCache<VarSet::Entry::kSmallBlock>;
+  struct Spare;
+  static thread_local Spare spare_;
+  // Ends the frame's entries and frees its block.
+  static void destroy(unsigned char* frame, size_t size);
+  // Ends the spare frame.
+  static void drain();
 };
 
-namespace {
-
-// Name comparison on the lookup path: names are short, a call to strcmp
-// costs more than the loop.
-inline bool sameName(const char* a, const char* b) {
-  while (*a == *b) {
-    if (*a == '\0') return true;
-    ++a;
-    ++b;
-  }
-  return false;
+VarSet::Entry* VarSet::Entry::make(const char* name) {
+  // The length without the call for the short names of most variables.
+  size_t n = 0;
+  while (n < kShortName && name[n] != '\0') n++;
+  if (n == kShortName) n += std::strlen(name + n);
+  return make(name, n);
 }
+
+VarSet::Entry* VarSet::Entry::make(const char* name, size_t n) {
+  bool small = sizeof(Entry) + n <= kSmallBlock;
+  void* raw = small ? VarSetFrame::EntryBlocks::take() : ::operator new(sizeof(Entry) + n);
+  auto* e = new (raw) Entry;
+  e->cached = small;
+  copyName(e->name, name, n);
+  return e;
+}
+
+void VarSet::Entry::copyName(char* to, const char* from, size_t n) {
+  if (n >= kShortName) {
+    std::memcpy(to, from, n + 1);
+    return;
+  }
+  // Up to the terminator (not a counted loop, which the compiler would
+  // turn back into the call).
+  while ((*to++ = *from++) != '\0') {
+  }
+}
+
+namespace {
 
 // Copies `source` into `out` the way a variable read does: scalars and texts
 // by value, references sharing their target.
@@ -115,6 +96,10 @@ void copyValue(Any& out, const Any& source) {
 }
 
 }  // namespace
+
+// A frame entry takes a fixed stride: the entry and a name of up to
+// kFrameName - 1 bytes.
+
 
 void kelCopyValueSlow(Any& out, const Any& source) { copyValue(out, source); }
 
@@ -170,20 +155,158 @@ int AbstractVarSet::callMemberFn(Parser* parser, Any** result, Translatable* sel
 VarSet::VarSet() { isVarSet_ = true; }
 
 VarSet::~VarSet() {
-  // Iteratively: a long list must not recurse.
+  // Iteratively: a long list must not recurse. Frame entries, defined or
+  // not, end with their block.
   Entry* e = entries_;
   while (e != nullptr) {
     Entry* next = e->next;
-    destroy(e);
+    if (!e->framed) destroy(e);
     e = next;
+  }
+  if (frame_ != nullptr) releaseFrame();
+}
+
+// The frame of the last call scope that ended on this thread, its entries
+// back to not defined, kept for the next call of the same function (a
+// loop's calls, or the innermost level of a recursion): that call finds
+// its entries made and named. Plain data, so that reaching it costs no
+// guard; FrameSpareDrainer frees what it holds when the thread ends.
+struct VarSetFrame::Spare {
+  unsigned char* frame;
+  size_t size;
+  uint64_t key;
+};
+thread_local VarSetFrame::Spare VarSetFrame::spare_{nullptr, 0, 0};
+
+namespace {
+struct FrameSpareDrainer {
+  void arm() {}
+  ~FrameSpareDrainer() { VarSetFrame::drain(); }
+};
+thread_local FrameSpareDrainer frameSpareDrainer;
+}  // namespace
+
+void VarSetFrame::destroy(unsigned char* frame, size_t size) {
+  for (size_t i = 0; i < size; i++) reinterpret_cast<VarSet::Entry*>(frame + i * VarSet::kFrameStride)->~Entry();
+  ::operator delete(frame);  // the block cache's blocks come from operator new
+}
+
+void VarSetFrame::drain() {
+  Spare& spare = spare_;
+  unsigned char* frame = spare.frame;
+  spare.frame = nullptr;
+  spare.key = 0;
+  if (frame != nullptr) destroy(frame, spare.size);
+}
+
+void VarSet::releaseFrame() {
+  unsigned char* frame = frame_;
+  frame_ = nullptr;
+#if KEL_BLOCK_CACHE
+  // Every entry back to not defined (the list no longer holds them).
+  for (size_t i = 0; i < frameSize_; i++) {
+    Entry* e = reinterpret_cast<Entry*>(frame + i * kFrameStride);
+    if (e->linked) {
+      e->dropValue();
+      if (e->subSet.getTarget() != nullptr) e->subSet.set(nullptr);
+      e->linked = false;
+      e->next = nullptr;
+    }
+  }
+  // Dropping a value may have ended another scope whose frame took the
+  // place: then this one ends.
+  VarSetFrame::Spare& spare = VarSetFrame::spare_;
+  if (spare.frame == nullptr) {
+    frameSpareDrainer.arm();
+    spare.frame = frame;
+    spare.size = frameSize_;
+    spare.key = frameKey_;
+    return;
+  }
+#endif
+  VarSetFrame::destroy(frame, frameSize_);
+}
+
+void VarSet::makeFrame(const std::string* names, size_t n, uint64_t key) {
+  frameSize_ = n;
+  frameKey_ = key;
+#if KEL_BLOCK_CACHE
+  VarSetFrame::Spare& spare = VarSetFrame::spare_;
+  if (spare.key == key && spare.frame != nullptr) {
+    frame_ = spare.frame;
+    spare.frame = nullptr;
+    spare.key = 0;
+    return;
+  }
+#endif
+  frame_ = static_cast<unsigned char*>(::operator new(kFrameStride * kMaxFrame));
+  for (size_t i = 0; i < n; i++) {
+    auto* e = new (frame_ + i * kFrameStride) Entry;
+    e->framed = true;
+    e->frameIndex = static_cast<uint8_t>(i);
+    Entry::copyName(e->name, names[i].c_str(), names[i].size());
   }
 }
 
+void VarSet::defineFrame(size_t index, const Any& value) {
+  Entry* e = frameEntry(index);
+  e->linked = true;
+  e->next = entries_;
+  entries_ = e;
+  e->hasValue = true;
+  kelCopyValue(e->value, value);
+  noteChangeHere();
+}
+
+int VarSet::frameIndexOf(const char* name) const {
+  for (size_t i = 0; i < frameSize_; i++) {
+    Entry* e = frameEntry(i);
+    if (e->linked && sameName(e->name, name)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+bool VarSet::defineFrameValue(int index, Any& value) {
+  if (readOnly_ || index < 0 || static_cast<size_t>(index) >= frameSize_) return false;
+  Entry* e = frameEntry(static_cast<size_t>(index));
+  if (!e->linked) {
+    // As findOrAdd adds an entry.
+    e->linked = true;
+    e->next = entries_;
+    entries_ = e;
+    noteGrowthHere();
+    e->hasValue = true;
+  } else if (!e->hasValue) {
+    e->subSet.set(nullptr);
+    e->hasValue = true;
+    noteChangeHere();
+  }
+  if (!e->value.copyPlainFrom(value)) e->value.takeFrom(value);
+  value.clear();
+  return true;
+}
+
+VarSet::Entry* VarSet::dormantFrameEntry(const char* name) const {
+  for (size_t i = 0; i < frameSize_; i++) {
+    Entry* e = frameEntry(i);
+    if (!e->linked && sameName(e->name, name)) return e;
+  }
+  return nullptr;
+}
+
 void VarSet::destroy(Entry* entry) {
+  if (entry->framed) {
+    // Back to not defined: the block keeps it until the set ends.
+    entry->dropValue();
+    entry->subSet.set(nullptr);
+    entry->linked = false;
+    entry->next = nullptr;
+    return;
+  }
   bool cached = entry->cached;
   entry->~Entry();
   if (cached) {
-    Entry::EntryBlocks::give(entry);
+    VarSetFrame::EntryBlocks::give(entry);
   } else {
     ::operator delete(entry);
   }
@@ -215,7 +338,12 @@ VarSet::Entry* VarSet::find(const char* name) const {
 VarSet::Entry* VarSet::findOrAdd(const char* name, bool* added) {
   *added = false;
   if (Entry* e = find(name)) return e;
-  Entry* e = Entry::make(name);
+  Entry* e = frame_ != nullptr ? dormantFrameEntry(name) : nullptr;
+  if (e != nullptr) {
+    e->linked = true;
+  } else {
+    e = Entry::make(name);
+  }
   e->next = entries_;
   entries_ = e;
   *added = true;
@@ -326,7 +454,7 @@ Any* VarSet::resolveSlot(const char* name, int* ownIndex) {
       for (Entry* e = entries_; e != nullptr; e = e->next, i++) {
         if (sameName(e->name, name)) {
           if (readOnly_ || !e->hasValue) return nullptr;
-          *ownIndex = i;
+          *ownIndex = e->framed ? kFrameIndex | e->frameIndex : i;
           return &e->value;
         }
       }
@@ -342,7 +470,7 @@ Any* VarSet::resolveSlot(const char* name, int* ownIndex) {
   return nullptr;
 }
 
-Any* VarSet::slotAt(int index, const char* name) {
+Any* VarSet::slotAtList(int index, const char* name) {
   if (this_.getTarget() != nullptr || readOnly_ || name == nullptr) return nullptr;
   Entry* e = entries_;
   for (int i = 0; i < index && e != nullptr; i++) e = e->next;

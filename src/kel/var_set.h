@@ -5,7 +5,13 @@
 // execution at a time.
 #pragma once
 
+#include <cstddef>
+#include <string>
+
+#include <cstdint>
+
 #include "kel/abstract_var_set.h"
+#include "model/any.h"
 #include "model/obj_ref.h"
 
 class VarSet final : public AbstractVarSet {
@@ -63,7 +69,7 @@ class VarSet final : public AbstractVarSet {
   // resolveSlot's answer when it is this set's entry at place `index` of
   // the list (a name looked up again in a new scope of the same shape,
   // such as a parameter in the next call); else null.
-  [[nodiscard]] Any* slotAt(int index, const char* name);
+  [[nodiscard]] inline Any* slotAt(int index, const char* name);
   // Defines a name of `length` bytes known to have no entry in this
   // writable set (a new call's parameters) with a copy of `value` made as
   // a variable read makes it: added at the head.
@@ -71,19 +77,126 @@ class VarSet final : public AbstractVarSet {
   // define(name, value) moving the value in place.
   bool defineValue(const char* name, Any& value);
 
+  // A call's frame: entries for the names a function's call defines every
+  // time (its parameters, its body's `var`s), made together with the set
+  // in one block instead of one by one. A frame entry is not defined until
+  // a definition names it (a parameter bound, a `var` run): until then no
+  // lookup finds it, exactly as if it did not exist, and once defined it
+  // joins the list at the head like any new entry. What a frame changes is
+  // only where entries live, and that a name found in one is found again
+  // by its index (resolveSlot reports kFrameIndex | index) without walking
+  // the list.
+  static constexpr size_t kFrameName = 16;  // a frame name is shorter than this
+  static constexpr size_t kMaxFrame = 8;
+  static constexpr int kFrameIndex = 1 << 16;
+  // Gives this new, empty set a frame of `n` (at most kMaxFrame) distinct
+  // names, each shorter than kFrameName bytes. `key` names the layout: every
+  // frame made with the same key has the same names at the same indexes
+  // (the function's call scopes); unique for the life of the process.
+  void makeFrame(const std::string* names, size_t n, uint64_t key);
+  [[nodiscard]] uint64_t frameKey() const { return frameKey_; }
+  // The index of the defined frame entry of that name, or -1.
+  [[nodiscard]] int frameIndexOf(const char* name) const;
+  // defineValue(name, value) for the name of frame entry `index`, in place
+  // (no list entry can hold a frame entry's name: definitions of it land in
+  // the frame entry). False, changing nothing, when the set is read-only.
+  bool defineFrameValue(int index, Any& value);
+  // For a name that resolveSlot found at `ownIndex` (a frame index) in a
+  // set of the same frame key: the variable now, or null when the entry is
+  // not defined (a later definition then moves the shape epoch) or the set
+  // has a this-map or is read-only.
+  [[nodiscard]] Any* frameValue(int ownIndex) {
+    auto at = static_cast<size_t>(ownIndex & ~kFrameIndex);
+    if (this_.getTarget() != nullptr || readOnly_ || at >= frameSize_) return nullptr;
+    shapeCached_ = true;
+    Entry* e = frameEntry(at);
+    if (!e->linked || !e->hasValue) {
+      lookedPast_ = true;
+      return nullptr;
+    }
+    return &e->value;
+  }
+  // Defines frame entry `index` (not yet defined; no list entry has its
+  // name) with a copy of `value` made as a variable read makes it.
+  void defineFrame(size_t index, const Any& value);
+
   char* toString(Parser* parser) override;
 
  private:
-  struct Entry;
+  friend struct VarSetFrame;
+  // One allocation per variable: the entry holds its value and its name.
+  // Entries of short names come from a per-thread cache of blocks; frame
+  // entries live in their set's frame block.
+  struct Entry {
+    Entry* next = nullptr;
+    ObjRef subSet;  // may be empty
+    Any value;      // meaningful when hasValue
+    bool hasValue = false;
+    bool cached = false;  // the block came from the entry block cache
+    bool framed = false;  // one of the set's frame entries (freed with the frame)
+    bool linked = false;  // a frame entry that is defined (in the list)
+    uint8_t frameIndex = 0;
+    char name[1];  // the name's bytes run on past the struct
+
+    static Entry* make(const char* name);
+    static Entry* make(const char* name, size_t n);
+    // Copies the name and its terminator. Names are mostly a few bytes: a
+    // short one is copied in place, which costs less than the call.
+    static void copyName(char* to, const char* from, size_t n);
+    static constexpr size_t kShortName = 16;
+    static constexpr size_t kSmallBlock = 128;
+    // Drops the value (a sub-set may take its place).
+    void dropValue() {
+      value.clear();
+      hasValue = false;
+    }
+  };
+  // A frame entry takes a fixed stride: the entry and a name of up to
+  // kFrameName - 1 bytes.
+  static constexpr size_t kFrameStride =
+      (sizeof(Entry) + kFrameName + alignof(Entry) - 1) / alignof(Entry) * alignof(Entry);
+  // Name comparison on the lookup path: names are short, a call to strcmp
+  // costs more than the loop.
+  static bool sameName(const char* a, const char* b) {
+    while (*a == *b) {
+      if (*a == '\0') return true;
+      ++a;
+      ++b;
+    }
+    return false;
+  }
+  [[nodiscard]] Any* slotAtList(int index, const char* name);
   [[nodiscard]] Entry* find(const char* name) const;
   // The entry of that name, else a new one at the head (`*added` true),
   // with neither a value nor a sub-set yet.
   Entry* findOrAdd(const char* name, bool* added);
   static void destroy(Entry* entry);
+  // The frame entry of that name that is not defined, or null.
+  [[nodiscard]] Entry* dormantFrameEntry(const char* name) const;
+  // Ends the frame (kept as the thread's spare when it can be).
+  void releaseFrame();
+  [[nodiscard]] Entry* frameEntry(size_t index) const {
+    return reinterpret_cast<Entry*>(frame_ + index * kFrameStride);
+  }
 
   Entry* entries_ = nullptr;
+  unsigned char* frame_ = nullptr;  // frameSize_ entries of a fixed stride
+  size_t frameSize_ = 0;
+  uint64_t frameKey_ = 0;  // 0: no frame
   ObjRef this_;
   bool readOnly_ = false;
 };
+
+Any* VarSet::slotAt(int index, const char* name) {
+  if ((index & kFrameIndex) == 0) return slotAtList(index, name);
+  auto at = static_cast<size_t>(index & ~kFrameIndex);
+  if (at >= frameSize_ || this_.getTarget() != nullptr || readOnly_) return nullptr;
+  Entry* e = frameEntry(at);
+  // A frame entry holds its name whether defined or not: the same name at
+  // the same index is the same variable.
+  if (!e->linked || !e->hasValue || !sameName(e->name, name)) return nullptr;
+  shapeCached_ = true;
+  return &e->value;
+}
 
 inline VarSet* AbstractVarSet::asVarSet() { return isVarSet_ ? static_cast<VarSet*>(this) : nullptr; }

@@ -98,6 +98,10 @@ class IdentAstNode : public ExprAstNode {
   mutable uint64_t slotEpoch_ = 0;
   mutable Any* slot_ = nullptr;
   mutable int ownIndex_ = -1;  // the entry's place when found in the scope itself
+  // The frame key of the scope when the entry found was one of its frame
+  // entries (a call's parameter or `var`), else 0: the next call's scope
+  // has it at the same index.
+  mutable uint64_t slotFrame_ = 0;
 };
 
 // A function expression: refers to the Function the parser made.

@@ -84,6 +84,11 @@ class LetOrVarAstNode : public StmtAstNode {
   std::string name_;
   ExprPtr value_;
   DeclKind kind_;
+  // Where the last definition landed when it was a frame entry of a
+  // function's call scope (VarSet::makeFrame): the next call's scope has
+  // the same entry at the same index.
+  mutable uint64_t frameKey_ = 0;
+  mutable int frameIndex_ = 0;
 };
 
 // A block (scope kind 1), a script or function body, a switch body or the

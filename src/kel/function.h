@@ -80,6 +80,11 @@ class Function : public Translatable {
   // functions, each once), as far as they fit; empty when the parameters
   // do not all fit or repeat. Made on the first call.
   void makeFrameNames();
+  // The body as a flat program (IntProgram::buildBody), run in the call's
+  // scope in place of the tree; made on the first call, null when the body
+  // has no statement the program runs itself.
+  std::unique_ptr<IntProgram> bodyProgram_;
+  bool bodyMade_ = false;
   std::vector<std::string> frameNames_;
   uint64_t frameKey_ = 0;
   bool frameMade_ = false;

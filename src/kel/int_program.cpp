@@ -71,11 +71,17 @@ constexpr int kMaxNesting = 64;
 //   kGeneral        unit `arg` executed the ordinary way
 //   kBodyEnd        after the body: break, continue and the embedding's flags
 //   kTurnEnd        the next turn
+//   kDefine         the `var` of unit `arg` defines its name as a (the unit's last operation)
+//   kDefineCopy     the same with a copy of the integer in name `a` (its subtype kept)
+//   kReturnInt      the return value is the integer a
+//   kReturnBool     the return value is the boolean a
+//   kFinish         a function body's end
 #define KEL_INT_PROGRAM_OPS(X)                                                                         \
   X(kFail)                                                                                             \
   X(kLoadInt) X(kLoadBool) X(kMember) X(kElement) X(kIntNode) X(kCondNode) X(kMove) X(kNegate) X(kNot) \
       X(kJumpIfZero) X(kJumpIfNotZero) X(kStore) X(kStep) X(kStoreMember) X(kStoreElement) X(kJump)    \
-          X(kExitIfZero) X(kGeneral) X(kBodyEnd) X(kTurnEnd)
+          X(kExitIfZero) X(kGeneral) X(kBodyEnd) X(kTurnEnd) X(kDefine) X(kDefineCopy) X(kReturnInt)    \
+              X(kReturnBool) X(kFinish)
 
 enum IntProgram::Op : uint8_t {
 #define KEL_OP_CODE(op) op,
@@ -288,6 +294,19 @@ class IntProgramBuilder {
       if (unit < 0 || !emitEffect(step) || !endUnit(unit)) return false;
     }
     return op(IntProgram::kTurnEnd, 0, 0, 0, 0) >= 0;
+  }
+
+  // A function body: its statements, then the end.
+  bool emitFunctionBody(const StmtAstNode* body) {
+    if (body->getType() != AstNode::STMT_LIST || body->leadingOutput() != nullptr) return false;
+    const auto* list = static_cast<const StmtListAstNode*>(body);
+    if (list->declaresLet() || list->scopeKind() == AbstractVarSet::kFunctionScope) return false;
+    for (const auto& entry : list->entries()) {
+      if (entry.labels != nullptr || entry.isDefault) return false;
+      if (!emitStatement(entry.statement.get(), 1)) return false;
+    }
+    p_.bodyEnd_ = static_cast<int32_t>(p_.code_.size());
+    return op(IntProgram::kFinish, 0, 0, 0, 0) >= 0;
   }
 
   [[nodiscard]] int registerCount() const { return registers_; }
@@ -555,6 +574,44 @@ class IntProgramBuilder {
           return general(statement);
         return emitBody(statement, nesting);
       }
+      case AstNode::LET_OR_VAR: {
+        // `var name = <integer operator expression>` or `var name = other`
+        // (a copy of other's integer): defined in the program when the
+        // call's frame has the name (LetOrVarAstNode::defineInFrame).
+        const auto* s = static_cast<const LetOrVarAstNode*>(statement);
+        const ExprAstNode* value = s->value();
+        if (s->kind() != LetOrVarAstNode::kVar || value == nullptr) return general(statement);
+        bool copy = value->getType() == AstNode::IDENT;
+        if (!copy && !AstNode::isIntOperator(value->getType())) return general(statement);
+        int outer = unit_;
+        int unit = newUnit(IntProgram::kStatementUnit, statement);
+        if (unit < 0) return false;
+        if (copy) {
+          int name = nameIndex(static_cast<const IdentAstNode*>(value));
+          if (name < 0 || op(IntProgram::kDefineCopy, name, 0, unit, 0) < 0) return false;
+        } else {
+          int reg = emitInt(value, nesting + 1);
+          if (reg < 0 || op(IntProgram::kDefine, reg, 0, unit, 0) < 0) return false;
+        }
+        return endUnit(unit, outer);
+      }
+      case AstNode::RETURN_STMT: {
+        // `return <integer operator or comparison>`: a fresh value either
+        // way (a bare name would keep its subtype: the ordinary way).
+        const auto* s = static_cast<const ReturnStmtAstNode*>(statement);
+        const ExprAstNode* value = s->value();
+        if (value == nullptr) return general(statement);
+        bool isInt = AstNode::isIntOperator(value->getType());
+        if (!isInt && value->getType() != AstNode::COMPARE && value->getType() != AstNode::EQUALS) {
+          return general(statement);
+        }
+        int outer = unit_;
+        int unit = newUnit(IntProgram::kStatementUnit, statement);
+        if (unit < 0) return false;
+        int reg = isInt ? emitInt(value, nesting + 1) : emitCond(value, nesting + 1);
+        if (reg < 0 || op(isInt ? IntProgram::kReturnInt : IntProgram::kReturnBool, reg, 0, 0, 0) < 0) return false;
+        return endUnit(unit, outer);
+      }
       default:
         return general(statement);
     }
@@ -665,6 +722,25 @@ std::unique_ptr<IntProgram> IntProgram::buildLoop(const ExprAstNode* condition, 
   return program;
 }
 
+std::unique_ptr<IntProgram> IntProgram::buildBody(const StmtListAstNode* body) {
+  if (body == nullptr) return nullptr;
+  std::unique_ptr<IntProgram> program(new IntProgram());
+  IntProgramBuilder builder(*program);
+  if (!builder.emitFunctionBody(body)) return nullptr;
+  // Nothing runs in the program: no use for it.
+  bool any = false;
+  for (const Insn& insn : program->code_) {
+    if (insn.op != kGeneral && insn.op != kFinish) any = true;
+  }
+  if (!any) return nullptr;
+  program->body_ = body;
+  program->registers_.resize(static_cast<size_t>(builder.registerCount()), 0);
+  program->slots_.assign(program->names_.size(), nullptr);
+  program->ownIndex_.assign(program->names_.size(), -1);
+  program->memberBlocked_.assign(program->nodes_.size(), 0);
+  return program;
+}
+
 void IntProgram::bind(Parser* parser) const {
   AbstractVarSet* scope = parser->getCurrentScope();
   uint64_t epoch = AbstractVarSet::shapeEpoch();
@@ -679,7 +755,7 @@ void IntProgram::bind(Parser* parser) const {
     // The next call of the function whose frame held every name: each is
     // at its index again (an entry not defined yet binds to nothing, and
     // its definition moves the epoch).
-    for (size_t i = 0, n = names_.size(); i < n; i++) slots_[i] = set->frameValue(ownIndex_[i]);
+    for (size_t i = 0, n = names_.size(); i < n; i++) slots_[i] = set->frameSlot(ownIndex_[i]);
     boundScope_ = scope->serial();
     return;
   }
@@ -865,7 +941,8 @@ bool IntProgram::evaluate(Parser* parser, int* out) const {
   }
   int result = reg[result_];
   if (storeName_ >= 0) {
-    if (slots[storeName_] == nullptr) return false;
+    // A variable holding null may be a frame entry not defined yet.
+    if (slots[storeName_] == nullptr || slots[storeName_]->isNull()) return false;
     slots[storeName_]->set(result);
   }
   *out = result;
@@ -898,7 +975,7 @@ IntProgram::LoopResult IntProgram::runLoop(Parser* parser, const StmtAstNode* lo
   // statement: the ordinary loop does that.
   if (scope == nullptr || !parser->hasStackRoom() || parser->flags() != 0) return kContinueAtTurn;
   bind(parser);
-  if (!parser->charge(loop)) return kFailed;
+  if (loop != nullptr && !parser->charge(loop)) return kFailed;
   Any* const* slots = slots_.data();
   int* reg = registers_.data();
   const Insn* code = code_.data();
@@ -927,8 +1004,10 @@ IntProgram::LoopResult IntProgram::runLoop(Parser* parser, const StmtAstNode* lo
   KEL_INT_PROGRAM_EXPRESSION_CASES(goto giveUp)
   KEL_INT_PROGRAM_BINARY(KEL_OP_CASE)
 op_kStore : {
+  // A variable holding null may be a frame entry not defined yet: the
+  // ordinary assignment decides.
   Any* variable = slots[p->arg];
-  if (variable == nullptr) goto giveUp;
+  if (variable == nullptr || variable->isNull()) goto giveUp;
   variable->set(reg[p->a]);
 }
   KEL_NEXT;
@@ -977,6 +1056,35 @@ op_kTurnEnd:
   if (!parser->charge(loop)) return kFailed;
   p = code;
   goto* kTargets[p->op];
+op_kDefine : {
+  Any value(reg[p->a]);
+  if (!static_cast<const LetOrVarAstNode*>(units_[p->arg].node)->defineInFrame(parser, value)) goto giveUp;
+}
+  // A definition where some lookup went past (a name read from the caller
+  // before its `var`) changes where that name leads.
+  if (AbstractVarSet::shapeEpoch() != boundEpoch_) bind(parser);
+  KEL_NEXT;
+op_kDefineCopy : {
+  const Any* source = slots[p->a];
+  if (source == nullptr || source->getType() != ANY_INT32 || source->isOpaque()) goto giveUp;
+  Any value(source->getInt32());
+  value.setSubtype(source->getSubtype());
+  if (!static_cast<const LetOrVarAstNode*>(units_[p->arg].node)->defineInFrame(parser, value)) goto giveUp;
+}
+  if (AbstractVarSet::shapeEpoch() != boundEpoch_) bind(parser);
+  KEL_NEXT;
+op_kReturnInt : {
+  Any value(reg[p->a]);
+  parser->storeReturnValue(value);
+}
+  KEL_NEXT;
+op_kReturnBool : {
+  Any value(reg[p->a] != 0);
+  parser->storeReturnValue(value);
+}
+  KEL_NEXT;
+op_kFinish:
+  return kDone;
 #undef KEL_GIVE_UP
 #undef KEL_NEXT
 #undef KEL_CASE

@@ -12,6 +12,7 @@
 #include "model/any.h"
 
 class LetOrVarAstNode;
+class StmtListAstNode;
 class VarSet;
 class Parser;
 
@@ -90,13 +91,24 @@ class IntProgram {
                                                              const StmtAstNode* body,
                                                              const ExprAstNode* step);
 
+  // The program of a function body, made as a loop's body is and run once
+  // by runLoop(parser, nullptr) in the call's scope. Besides what a loop
+  // body runs in the program, `var name = <integer operator expression>`,
+  // `var name = other` (an integer) and `return <integer operator or
+  // comparison>` run there too (as can they in loops). Null when the body
+  // needs a scope of its own (a `let`) or nothing in it would run in the
+  // program.
+  [[nodiscard]] static std::unique_ptr<IntProgram> buildBody(const StmtListAstNode* body);
+
   // What runLoop gives: the loop's statement result (kFailed with the
   // error stored, kDone), or where the ordinary loop must take over:
   // before the body (the condition, run the ordinary way, left a flag
   // pending) or at the next turn (the step left a flag pending, or the
   // program cannot start: a flag is pending already, or the stack is low).
   enum LoopResult : int { kFailed = 0, kDone = 1, kContinueAtBody = 2, kContinueAtTurn = 3 };
-  // Runs the loop `loop` (for its step budget) with this program.
+  // Runs the loop `loop` (for its step budget) with this program; a body
+  // program with `loop` null (kDone or kFailed once it started; it has
+  // not started with kContinueAtTurn).
   [[nodiscard]] LoopResult runLoop(Parser* parser, const StmtAstNode* loop) const;
 
   // Instruction codes (defined with the interpreter of them).

@@ -362,7 +362,22 @@ int Function::invoke(Parser* parser, const Location& at, Any** args, Any& out) {
   // The call site stays valid while the scope is in use: the calling tree
   // and this function outlive the call.
   scope->setCallSite(displayName(), &at);
-  int ok = body_ ? body_->execute(parser) : 1;
+  if (!bodyMade_) {
+    bodyMade_ = true;
+    bodyProgram_ = IntProgram::buildBody(body_.get());
+  }
+  // Tracing shows every definition: the tree then.
+  IntProgram::LoopResult run = bodyProgram_ != nullptr && parser->debugLevel() > 1
+                                   ? bodyProgram_->runLoop(parser, nullptr)
+                                   : IntProgram::kContinueAtTurn;
+  int ok;
+  if (run == IntProgram::kDone) {
+    ok = 1;
+  } else if (run == IntProgram::kFailed) {
+    ok = 0;
+  } else {
+    ok = body_ ? body_->execute(parser) : 1;  // the program did not start
+  }
   parser->pop();
   parser->leaveCall();
   if (!parser->takeReturnValue(out)) out.setUndefined();

@@ -82,19 +82,12 @@ int LetOrVarAstNode::execute(Parser* parser) const {
   } else {
     value.setUndefined();
   }
-  // The scope a `var` defines in is the nearest function scope; a `let`
-  // defines in the current one.
-  AbstractVarSet* scope = parser->getCurrentScope();
-  if (kind_ != kLet) {
-    while (scope != nullptr && scope->scopeKind() != AbstractVarSet::kFunctionScope) scope = scope->parent();
-  }
-  VarSet* set = scope != nullptr && parser->debugLevel() > 1 ? scope->asVarSet() : nullptr;
-  if (set != nullptr && frameKey_ != 0 && set->frameKey() == frameKey_ && set->defineFrameValue(frameIndex_, value)) {
-    return 1;
-  }
+  if (defineInFrame(parser, value)) return 1;
   int rc = parser->defineValue(name_.c_str(), value, kind_);
   if (rc != 0) return fail(parser, this, kReference, rc) ? 1 : 0;
+  // Where it landed, for the next call.
   frameKey_ = 0;
+  VarSet* set = parser->debugLevel() > 1 ? definingSet(parser) : nullptr;
   if (set != nullptr && set->frameKey() != 0) {
     int index = set->frameIndexOf(name_.c_str());
     if (index >= 0) {
@@ -103,6 +96,22 @@ int LetOrVarAstNode::execute(Parser* parser) const {
     }
   }
   return 1;
+}
+
+VarSet* LetOrVarAstNode::definingSet(Parser* parser) const {
+  // A `var` defines in the nearest function scope, a `let` in the current
+  // one (as Parser::defineValue).
+  AbstractVarSet* scope = parser->getCurrentScope();
+  if (kind_ != kLet) {
+    while (scope != nullptr && scope->scopeKind() != AbstractVarSet::kFunctionScope) scope = scope->parent();
+  }
+  return scope != nullptr ? scope->asVarSet() : nullptr;
+}
+
+bool LetOrVarAstNode::defineInFrame(Parser* parser, Any& value) const {
+  if (frameKey_ == 0 || parser->debugLevel() <= 1) return false;  // traced definitions go the long way
+  VarSet* set = definingSet(parser);
+  return set != nullptr && set->frameKey() == frameKey_ && set->defineFrameValue(frameIndex_, value);
 }
 
 int StmtListAstNode::runEntries(Parser* parser, size_t start) const {

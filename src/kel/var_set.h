@@ -116,6 +116,19 @@ class VarSet final : public AbstractVarSet {
     }
     return &e->value;
   }
+  // The same for flat programs, which read only integers, booleans and
+  // containers and store only into variables holding a value: an entry
+  // not defined yet gives its (null) value, which such a program neither
+  // reads nor stores into, so that its definition later changes nothing
+  // the program bound. Null for a this-map, a read-only set, a sub-set.
+  [[nodiscard]] Any* frameSlot(int ownIndex) {
+    auto at = static_cast<size_t>(ownIndex & ~kFrameIndex);
+    if (this_.getTarget() != nullptr || readOnly_ || at >= frameSize_) return nullptr;
+    shapeCached_ = true;
+    Entry* e = frameEntry(at);
+    if (e->linked && !e->hasValue) return nullptr;
+    return &e->value;
+  }
   // Defines frame entry `index` (not yet defined; no list entry has its
   // name) with a copy of `value` made as a variable read makes it.
   void defineFrame(size_t index, const Any& value);

@@ -14,6 +14,7 @@
 #include "model/any.h"
 
 class IntProgram;
+class VarSet;
 
 // Template text, and in an expression section (<? ... ?>) the expression
 // whose value is written after it.
@@ -79,6 +80,15 @@ class LetOrVarAstNode : public StmtAstNode {
   [[nodiscard]] const std::string& name() const { return name_; }
   [[nodiscard]] const ExprAstNode* value() const { return value_.get(); }
   [[nodiscard]] DeclKind kind() const { return kind_; }
+  // Defines the name with `value` (moved) in the frame entry where the
+  // last definition landed, when the scope it defines in is a frame of
+  // the same function (the next call): true then, as execute() would have
+  // defined it after evaluating `value`. False, changing nothing, when it
+  // cannot (no such frame, tracing, a read-only set).
+  [[nodiscard]] bool defineInFrame(Parser* parser, Any& value) const;
+
+ private:
+  [[nodiscard]] VarSet* definingSet(Parser* parser) const;
 
  private:
   std::string name_;

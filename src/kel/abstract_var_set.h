@@ -32,6 +32,15 @@ class AbstractVarSet : public Translatable {
     parent_.set(parent);
     noteChangeHere();
   }
+  // setParent with the count of `parent` that the caller hands over
+  // (ObjRef::release()).
+  void adoptParent(AbstractVarSet* parent) {
+    parent_.adopt(parent);
+    noteChangeHere();
+  }
+  // Hands the count of the parent to the caller (for a set about to end:
+  // it has no parent after).
+  [[nodiscard]] AbstractVarSet* releaseParent() { return static_cast<AbstractVarSet*>(parent_.release()); }
   [[nodiscard]] int scopeKind() const { return scopeKind_; }
 
   // Where a name leads from a scope may be cached (by the syntax tree's
@@ -124,7 +133,10 @@ class AbstractVarSet : public Translatable {
 
  private:
   static std::atomic<uint64_t> nextSerial_;
-  const uint64_t serial_ = nextSerial_.fetch_add(1, std::memory_order_relaxed);
+  // Serials are handed to each thread in blocks: a call's scope takes one
+  // without an atomic step.
+  static uint64_t newSerial();
+  const uint64_t serial_ = newSerial();
   ObjRef parent_;
   int scopeKind_ = kFunctionScope;
   // Copies kept by setLocation (the sets of the interpreter's calls borrow

@@ -103,7 +103,8 @@ void Parser::throwErrorAt(const Location& location, int type, int code) {
 void Parser::push(int kind) {
   auto* scope = new VarSet();
   scope->setScopeKind(kind);
-  scope->setParent(getCurrentScope());
+  // The new scope takes over the current reference's count of its parent.
+  scope->adoptParent(static_cast<AbstractVarSet*>(currentScope_.release()));
   currentScope_.set(scope);
   current_ = scope;
   if (debugLevel_ <= 1) printf(1, "Parser: pushing varset, scope = %d\n", kind);
@@ -114,7 +115,13 @@ void Parser::pop() {
   if (current == nullptr || current == rootScope()) return;
   if (debugLevel_ <= 1) printf(1, "Parser: popping varset\n");
   AbstractVarSet* parent = current->parent();
-  currentScope_.set(parent);
+  if (current->refCount.load(std::memory_order_acquire) == 1) {
+    // Nothing else holds the scope: its count of the parent moves back to
+    // the current reference, and the scope ends.
+    currentScope_.adopt(current->releaseParent());
+  } else {
+    currentScope_.set(parent);
+  }
   current_ = parent;
 }
 

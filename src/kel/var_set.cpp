@@ -108,6 +108,20 @@ void kelCopyValueSlow(Any& out, const Any& source) { copyValue(out, source); }
 std::atomic<uint64_t> AbstractVarSet::shapeEpoch_{1};
 std::atomic<uint64_t> AbstractVarSet::nextSerial_{1};
 
+uint64_t AbstractVarSet::newSerial() {
+  constexpr uint64_t kBlock = 4096;
+  struct Range {
+    uint64_t next;
+    uint64_t end;
+  };
+  static thread_local Range range{0, 0};
+  if (range.next == range.end) {
+    range.next = nextSerial_.fetch_add(kBlock, std::memory_order_relaxed);
+    range.end = range.next + kBlock;
+  }
+  return range.next++;
+}
+
 const Location& AbstractVarSet::noLocation() {
   static const Location* none = new Location();  // never destroyed: read while the process exits
   return *none;
@@ -155,12 +169,18 @@ int AbstractVarSet::callMemberFn(Parser* parser, Any** result, Translatable* sel
 VarSet::VarSet() { isVarSet_ = true; }
 
 VarSet::~VarSet() {
-  // Iteratively: a long list must not recurse. Frame entries, defined or
-  // not, end with their block.
+  // Iteratively: a long list must not recurse. Frame entries go back to
+  // not defined here and end with their block.
   Entry* e = entries_;
   while (e != nullptr) {
     Entry* next = e->next;
-    if (!e->framed) destroy(e);
+    if (e->framed) {
+      e->dropValue();
+      if (e->subSet.getTarget() != nullptr) e->subSet.set(nullptr);
+      e->linked = false;
+    } else {
+      destroy(e);
+    }
     e = next;
   }
   if (frame_ != nullptr) releaseFrame();
@@ -175,8 +195,9 @@ struct VarSetFrame::Spare {
   unsigned char* frame;
   size_t size;
   uint64_t key;
+  bool closed;  // the thread is ending: frames are freed at once
 };
-thread_local VarSetFrame::Spare VarSetFrame::spare_{nullptr, 0, 0};
+thread_local VarSetFrame::Spare VarSetFrame::spare_{nullptr, 0, 0, false};
 
 namespace {
 struct FrameSpareDrainer {
@@ -196,6 +217,7 @@ void VarSetFrame::drain() {
   unsigned char* frame = spare.frame;
   spare.frame = nullptr;
   spare.key = 0;
+  spare.closed = true;
   if (frame != nullptr) destroy(frame, spare.size);
 }
 
@@ -203,20 +225,11 @@ void VarSet::releaseFrame() {
   unsigned char* frame = frame_;
   frame_ = nullptr;
 #if KEL_BLOCK_CACHE
-  // Every entry back to not defined (the list no longer holds them).
-  for (size_t i = 0; i < frameSize_; i++) {
-    Entry* e = reinterpret_cast<Entry*>(frame + i * kFrameStride);
-    if (e->linked) {
-      e->dropValue();
-      if (e->subSet.getTarget() != nullptr) e->subSet.set(nullptr);
-      e->linked = false;
-      e->next = nullptr;
-    }
-  }
-  // Dropping a value may have ended another scope whose frame took the
-  // place: then this one ends.
+  // Every entry is back to not defined (the destructor took them out of
+  // the list). Dropping a value may have ended another scope whose frame
+  // took the place: then this one ends.
   VarSetFrame::Spare& spare = VarSetFrame::spare_;
-  if (spare.frame == nullptr) {
+  if (spare.frame == nullptr && !spare.closed) {
     frameSpareDrainer.arm();
     spare.frame = frame;
     spare.size = frameSize_;
@@ -298,7 +311,7 @@ void VarSet::destroy(Entry* entry) {
   if (entry->framed) {
     // Back to not defined: the block keeps it until the set ends.
     entry->dropValue();
-    entry->subSet.set(nullptr);
+    if (entry->subSet.getTarget() != nullptr) entry->subSet.set(nullptr);
     entry->linked = false;
     entry->next = nullptr;
     return;

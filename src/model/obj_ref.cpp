@@ -65,6 +65,12 @@ ObjRef& ObjRef::operator=(const ObjRef& other) {
 
 ObjRef::~ObjRef() { delete exchange(target, nullptr); }
 
+void ObjRef::adopt(Translatable* t) {
+  Translatable* old = target;
+  target = t;
+  if (old != nullptr && old != t && releaseCount(old)) delete old;
+}
+
 void ObjRef::set(Translatable* t) { delete exchange(target, t); }
 
 void ObjRef::adjustLock(int delta) {

@@ -34,6 +34,18 @@ class ObjRef {
 
   [[nodiscard]] Translatable* getTarget() const { return target; }
 
+  // Hands the held target's count to the caller, holding nothing after:
+  // adopt() it into another reference. Moving a count this way spares the
+  // two atomic steps of taking a new one and dropping the old.
+  [[nodiscard]] Translatable* release() {
+    Translatable* t = target;
+    target = nullptr;
+    return t;
+  }
+  // Holds `t` with the count the caller hands over (from release()),
+  // releasing the current target first.
+  void adopt(Translatable* t);
+
  protected:
   // Holds `t` without counting it (the target belongs to someone else);
   // clearUncounted() must be called before this reference is destroyed.

@@ -62,6 +62,28 @@ TEST(ObjRef, DestructorsMayReleaseFurtherReferences) {
   EXPECT_EQ(deaths, 2);
 }
 
+TEST(ObjRef, ReleaseAndAdoptMoveACount) {
+  std::atomic<int> deaths{0};
+  auto* p = new Probe(&deaths);
+  auto* q = new Probe(&deaths);
+  ObjRef a(p);
+  ObjRef b(q);
+  Translatable* moved = a.release();
+  EXPECT_EQ(moved, p);
+  EXPECT_EQ(a.getTarget(), nullptr);
+  EXPECT_EQ(p->refCount, 1);  // the count travels with the pointer
+  b.adopt(moved);             // b's old target loses its last holder
+  EXPECT_EQ(deaths, 1);
+  EXPECT_EQ(b.getTarget(), p);
+  EXPECT_EQ(p->refCount, 1);
+  a.adopt(nullptr);
+  b.adopt(b.release());  // the same target back: nothing released
+  EXPECT_EQ(p->refCount, 1);
+  EXPECT_EQ(deaths, 1);
+  b.set(nullptr);
+  EXPECT_EQ(deaths, 2);
+}
+
 TEST(ObjRef, AdjustLockPins) {
   std::atomic<int> deaths{0};
   auto* p = new Probe(&deaths);

@@ -714,12 +714,16 @@ std::unique_ptr<IntProgram> IntProgram::buildLoop(const ExprAstNode* condition, 
   IntProgramBuilder builder(*program);
   if (!builder.emitLoop(condition, body, step)) return nullptr;
   // Names are read where they are used: the statements change them.
-  program->body_ = body;
-  program->registers_.resize(static_cast<size_t>(builder.registerCount()), 0);
-  program->slots_.assign(program->names_.size(), nullptr);
-  program->ownIndex_.assign(program->names_.size(), -1);
-  program->memberBlocked_.assign(program->nodes_.size(), 0);
+  program->prepareStatements(body, builder.registerCount());
   return program;
+}
+
+void IntProgram::prepareStatements(const StmtAstNode* body, int registerCount) {
+  body_ = body;
+  registers_.resize(static_cast<size_t>(registerCount), 0);
+  slots_.assign(names_.size(), nullptr);
+  ownIndex_.assign(names_.size(), -1);
+  memberBlocked_.assign(nodes_.size(), 0);
 }
 
 std::unique_ptr<IntProgram> IntProgram::buildBody(const StmtListAstNode* body) {
@@ -733,11 +737,7 @@ std::unique_ptr<IntProgram> IntProgram::buildBody(const StmtListAstNode* body) {
     if (insn.op != kGeneral && insn.op != kFinish) any = true;
   }
   if (!any) return nullptr;
-  program->body_ = body;
-  program->registers_.resize(static_cast<size_t>(builder.registerCount()), 0);
-  program->slots_.assign(program->names_.size(), nullptr);
-  program->ownIndex_.assign(program->names_.size(), -1);
-  program->memberBlocked_.assign(program->nodes_.size(), 0);
+  program->prepareStatements(body, builder.registerCount());
   return program;
 }
 

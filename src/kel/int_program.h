@@ -129,6 +129,8 @@ class IntProgram {
   // fast forms may not use it: operations on it then give up); the
   // parameters of a call program are left to runCall.
   void bind(Parser* parser) const;
+  // The run state of a loop or body program of `body`, once built.
+  void prepareStatements(const StmtAstNode* body, int registerCount);
   // Sets boundFrame_ after a binding from `set`.
   void noteFrame(VarSet* set) const;
 

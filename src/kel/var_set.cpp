@@ -282,13 +282,21 @@ int VarSet::frameIndexOf(const char* name) const {
 bool VarSet::defineFrameValue(int index, Any& value) {
   if (readOnly_ || index < 0 || static_cast<size_t>(index) >= frameSize_) return false;
   Entry* e = frameEntry(static_cast<size_t>(index));
-  if (!e->linked) {
+  bool added = !e->linked;
+  if (added) {
     // As findOrAdd adds an entry.
     e->linked = true;
     e->next = entries_;
     entries_ = e;
     noteGrowthHere();
-    e->hasValue = true;
+  }
+  storeDefinition(e, added, value);
+  return true;
+}
+
+void VarSet::storeDefinition(Entry* e, bool added, Any& value) {
+  if (added) {
+    e->hasValue = true;  // a new entry has no sub-set to drop
   } else if (!e->hasValue) {
     e->subSet.set(nullptr);
     e->hasValue = true;
@@ -296,7 +304,6 @@ bool VarSet::defineFrameValue(int index, Any& value) {
   }
   if (!e->value.copyPlainFrom(value)) e->value.takeFrom(value);
   value.clear();
-  return true;
 }
 
 VarSet::Entry* VarSet::dormantFrameEntry(const char* name) const {
@@ -538,15 +545,7 @@ bool VarSet::defineValue(const char* name, Any& value) {
   if (readOnly_ || name == nullptr) return false;
   bool added;
   Entry* e = findOrAdd(name, &added);
-  if (added) {
-    e->hasValue = true;  // a new entry has no sub-set to drop
-  } else if (!e->hasValue) {
-    e->subSet.set(nullptr);
-    e->hasValue = true;
-    noteChangeHere();
-  }
-  if (!e->value.copyPlainFrom(value)) e->value.takeFrom(value);
-  value.clear();
+  storeDefinition(e, added, value);
   return true;
 }
 

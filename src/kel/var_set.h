@@ -186,6 +186,8 @@ class VarSet final : public AbstractVarSet {
   static void destroy(Entry* entry);
   // The frame entry of that name that is not defined, or null.
   [[nodiscard]] Entry* dormantFrameEntry(const char* name) const;
+  // A definition's value moved into `e` (`added`: the entry is new).
+  void storeDefinition(Entry* e, bool added, Any& value);
   // Ends the frame (kept as the thread's spare when it can be).
   void releaseFrame();
   [[nodiscard]] Entry* frameEntry(size_t index) const {

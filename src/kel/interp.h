@@ -2,6 +2,8 @@
 // nodes, operators, calls and statements). Internal to kel.
 #pragma once
 
+#include <cstring>
+
 #include "kel/abstract_var_set.h"
 #include "kel/ast/expr_nodes.h"
 #include "kel/error.h"
@@ -90,6 +92,16 @@ inline const char* textOf(const Any& value) {
 inline bool isText(const Any& value) {
   int t = value.getType();
   return (t == ANY_STRING || t == ANY_CHAR) && !value.isOpaque();
+}
+
+// `text.length` of a string value (not a character): its length in bytes,
+// as the value's own field gives it (Any::getField). False for other
+// values.
+inline bool textLength(const Any* value, int* out) {
+  if (value == nullptr || value->getType() != ANY_STRING || value->isOpaque()) return false;
+  const char* text = value->getString();
+  *out = text != nullptr ? static_cast<int>(std::strlen(text)) : 0;
+  return true;
 }
 
 // The target of an ANY_REF value, else null (not counted).

@@ -420,6 +420,15 @@ bool MemberDerefAstNode::evalValue(Parser* parser, Any& out) const {
       if (rc != 0) return fail(parser, this, kReference, rc);
       return true;
     }
+    // text.length of a text in a variable, without copying the text.
+    int length;
+    if (object_->getType() == IDENT && static_cast<const IdentAstNode*>(member_.get())->name() == "length" &&
+        textLength(peekName(parser, static_cast<const IdentAstNode*>(object_.get())), &length) &&
+        static_cast<const IdentAstNode*>(member_.get())->registeredPrototype() == nullptr) {
+      if (!parser->stackRoom(this)) return false;
+      out.set(length);
+      return true;
+    }
   }
   return ExprAstNode::evalValue(parser, out);
 }
@@ -464,9 +473,14 @@ bool MemberDerefAstNode::evalInt(Parser* parser, int* out) const {
   // array.length, or an integer member of an attribute set, held in a
   // variable (as the direct path of evalValue reads them).
   if (member_ == nullptr || member_->getType() != IDENT) return false;
-  const Translatable* target = variableTarget(parser, object_.get());
-  if (target == nullptr) return false;
   const auto* member = static_cast<const IdentAstNode*>(member_.get());
+  const Translatable* target = variableTarget(parser, object_.get());
+  if (target == nullptr) {
+    // text.length of a text in a variable.
+    return object_->getType() == IDENT && member->name() == "length" &&
+           textLength(static_cast<const IdentAstNode*>(object_.get())->variable(parser), out) &&
+           member->registeredPrototype() == nullptr;
+  }
   if (member->registeredPrototype() != nullptr) return false;
   const char* name = member->name().c_str();
   int id = target->getObjectID();

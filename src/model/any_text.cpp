@@ -217,14 +217,16 @@ char* Any::toString(Parser* parser) {
     case ANY_BOOL:
       return dupText(v_.b ? "true" : "false");
     case ANY_INT32: {
+      // to_chars writes what "%d" would, without the format machinery
+      // (numbers are turned into text on every `"text" + n`).
       char buffer[16];
-      snprintf(buffer, sizeof(buffer), "%d", v_.i32);
+      *std::to_chars(buffer, buffer + sizeof(buffer) - 1, v_.i32).ptr = '\0';
       return dupText(buffer);
     }
     case ANY_INT64: {
       if (getSubtype() == ANY_SUBTYPE_DATE) return formatDate(v_.i64);
       char buffer[24];
-      snprintf(buffer, sizeof(buffer), "%lld", v_.i64);
+      *std::to_chars(buffer, buffer + sizeof(buffer) - 1, v_.i64).ptr = '\0';
       return dupText(buffer);
     }
     case ANY_FLOAT:

@@ -113,6 +113,17 @@ class AbstractVarSet : public Translatable {
   int callMemberFn(Parser* parser, Any** result, Translatable* self, const char* name, Any** args) override;
 
  protected:
+  // A set reused for a new scope (VarSet::retire): a new serial, no marks,
+  // no call site, as a new set has.
+  void renewSerial() { serial_ = newSerial(); }
+  void resetForReuse() {
+    shapeCached_ = false;
+    lookedPast_ = false;
+    ownedSite_.reset();
+    callName_ = nullptr;
+    callSite_ = nullptr;
+    scopeKind_ = kFunctionScope;
+  }
   // A change of this set's shape: the epoch moves when a lookup has
   // walked through the set.
   void noteChangeHere() {
@@ -136,7 +147,7 @@ class AbstractVarSet : public Translatable {
   // Serials are handed to each thread in blocks: a call's scope takes one
   // without an atomic step.
   static uint64_t newSerial();
-  const uint64_t serial_ = newSerial();
+  uint64_t serial_ = newSerial();
   ObjRef parent_;
   int scopeKind_ = kFunctionScope;
   // Copies kept by setLocation (the sets of the interpreter's calls borrow

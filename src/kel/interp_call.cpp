@@ -330,14 +330,20 @@ int Function::invoke(Parser* parser, const Location& at, Any** args, Any& out) {
   // The caller holds a reference to this function for the whole call (the
   // call node keeps the value it called), so the body outlives an
   // assignment that drops the function's last variable.
-  parser->push(AbstractVarSet::kFunctionScope);
-  AbstractVarSet* scope = parser->getCurrentScope();
-  VarSet* set = parser->debugLevel() > 1 ? scope->asVarSet() : nullptr;  // traced definitions go the long way
   if (!frameMade_) makeFrameNames();
+  // Traced definitions go the long way, without a frame.
+  bool framed = parser->debugLevel() > 1 && !frameNames_.empty();
+  if (framed) {
+    parser->pushScope(VarSet::makeCallScope(frameNames_.data(), frameNames_.size(), frameKey_),
+                      AbstractVarSet::kFunctionScope);
+  } else {
+    parser->push(AbstractVarSet::kFunctionScope);
+  }
+  AbstractVarSet* scope = parser->getCurrentScope();
+  VarSet* set = parser->debugLevel() > 1 ? scope->asVarSet() : nullptr;
   Any** arg = args;
-  if (set != nullptr && !frameNames_.empty()) {
+  if (framed) {
     // The parameters are the frame's first entries.
-    set->makeFrame(frameNames_.data(), frameNames_.size(), frameKey_);
     for (size_t i = 0, n = parameters_.size(); i < n && arg != nullptr && *arg != nullptr; i++, ++arg) {
       set->defineFrame(i, **arg);
     }

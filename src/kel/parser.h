@@ -166,6 +166,8 @@ class Parser {
   // A new VarSet of scope kind `kind` (1 block, 2 function) whose parent is
   // the current scope becomes the current scope.
   void push(int kind);
+  // The same with `scope`, a new set nothing holds yet.
+  void pushScope(AbstractVarSet* scope, int kind);
   // The current scope's parent becomes current, unless the current scope is
   // the root.
   void pop();

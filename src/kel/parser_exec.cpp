@@ -100,8 +100,9 @@ void Parser::throwErrorAt(const Location& location, int type, int code) {
 
 // ---- scopes
 
-void Parser::push(int kind) {
-  auto* scope = new VarSet();
+void Parser::push(int kind) { pushScope(new VarSet(), kind); }
+
+void Parser::pushScope(AbstractVarSet* scope, int kind) {
   scope->setScopeKind(kind);
   // The new scope takes over the current reference's count of its parent.
   scope->adoptParent(static_cast<AbstractVarSet*>(currentScope_.release()));
@@ -117,8 +118,16 @@ void Parser::pop() {
   AbstractVarSet* parent = current->parent();
   if (current->refCount.load(std::memory_order_acquire) == 1) {
     // Nothing else holds the scope: its count of the parent moves back to
-    // the current reference, and the scope ends.
-    currentScope_.adopt(current->releaseParent());
+    // the current reference, and the scope ends (a call's scope may be kept
+    // for the next call).
+    AbstractVarSet* counted = current->releaseParent();
+    (void)currentScope_.release();  // the one count of `current`, ended below
+    currentScope_.adopt(counted);
+    if (VarSet* set = current->asVarSet()) {
+      VarSet::retire(set);
+    } else {
+      delete current;
+    }
   } else {
     currentScope_.set(parent);
   }

@@ -19,7 +19,7 @@ struct VarSetFrame {
   static thread_local Spare spare_;
   // Ends the frame's entries and frees its block.
   static void destroy(unsigned char* frame, size_t size);
-  // Ends the spare frame.
+  // Ends the spare scope (the thread ends).
   static void drain();
 };
 
@@ -169,9 +169,15 @@ int AbstractVarSet::callMemberFn(Parser* parser, Any** result, Translatable* sel
 VarSet::VarSet() { isVarSet_ = true; }
 
 VarSet::~VarSet() {
+  dropEntries();
+  if (frame_ != nullptr) VarSetFrame::destroy(frame_, frameSize_);
+}
+
+void VarSet::dropEntries() {
   // Iteratively: a long list must not recurse. Frame entries go back to
-  // not defined here and end with their block.
+  // not defined and stay in their block.
   Entry* e = entries_;
+  entries_ = nullptr;
   while (e != nullptr) {
     Entry* next = e->next;
     if (e->framed) {
@@ -183,76 +189,82 @@ VarSet::~VarSet() {
     }
     e = next;
   }
-  if (frame_ != nullptr) releaseFrame();
 }
 
-// The frame of the last call scope that ended on this thread, its entries
-// back to not defined, kept for the next call of the same function (a
-// loop's calls, or the innermost level of a recursion): that call finds
-// its entries made and named. Plain data, so that reaching it costs no
-// guard; FrameSpareDrainer frees what it holds when the thread ends.
+// The call scope that ended last on this thread, emptied, kept with its
+// frame for the next call of the same function (a loop's calls, or the
+// innermost level of a recursion): that call finds the set made and its
+// entries named. Plain data, so that reaching it costs no guard;
+// ScopeSpareDrainer frees what it holds when the thread ends.
 struct VarSetFrame::Spare {
-  unsigned char* frame;
-  size_t size;
-  uint64_t key;
-  bool closed;  // the thread is ending: frames are freed at once
+  VarSet* set;
+  bool closed;  // the thread is ending: sets are deleted at once
 };
-thread_local VarSetFrame::Spare VarSetFrame::spare_{nullptr, 0, 0, false};
+thread_local VarSetFrame::Spare VarSetFrame::spare_{nullptr, false};
 
 namespace {
-struct FrameSpareDrainer {
+struct ScopeSpareDrainer {
   void arm() {}
-  ~FrameSpareDrainer() { VarSetFrame::drain(); }
+  ~ScopeSpareDrainer() { VarSetFrame::drain(); }
 };
-thread_local FrameSpareDrainer frameSpareDrainer;
+thread_local ScopeSpareDrainer scopeSpareDrainer;
 }  // namespace
 
 void VarSetFrame::destroy(unsigned char* frame, size_t size) {
   for (size_t i = 0; i < size; i++) reinterpret_cast<VarSet::Entry*>(frame + i * VarSet::kFrameStride)->~Entry();
-  ::operator delete(frame);  // the block cache's blocks come from operator new
+  ::operator delete(frame);
 }
 
 void VarSetFrame::drain() {
   Spare& spare = spare_;
-  unsigned char* frame = spare.frame;
-  spare.frame = nullptr;
-  spare.key = 0;
+  VarSet* set = spare.set;
+  spare.set = nullptr;
   spare.closed = true;
-  if (frame != nullptr) destroy(frame, spare.size);
+  delete set;
 }
 
-void VarSet::releaseFrame() {
-  unsigned char* frame = frame_;
-  frame_ = nullptr;
+VarSet* VarSet::makeCallScope(const std::string* names, size_t n, uint64_t key) {
 #if KEL_BLOCK_CACHE
-  // Every entry is back to not defined (the destructor took them out of
-  // the list). Dropping a value may have ended another scope whose frame
-  // took the place: then this one ends.
   VarSetFrame::Spare& spare = VarSetFrame::spare_;
-  if (spare.frame == nullptr && !spare.closed) {
-    frameSpareDrainer.arm();
-    spare.frame = frame;
-    spare.size = frameSize_;
-    spare.key = frameKey_;
-    return;
+  if (spare.set != nullptr && spare.set->frameKey_ == key) {
+    VarSet* set = spare.set;
+    spare.set = nullptr;
+    set->renewSerial();
+    return set;
   }
 #endif
-  VarSetFrame::destroy(frame, frameSize_);
+  auto* set = new VarSet();
+  set->makeFrame(names, n, key);
+  return set;
+}
+
+void VarSet::retire(VarSet* set) {
+#if KEL_BLOCK_CACHE
+  if (set->frame_ != nullptr && !VarSetFrame::spare_.closed) {
+    // As new: no entries, no this-map, writable, no marks, no call site,
+    // uncounted. (Its parent was handed back before.)
+    set->dropEntries();
+    if (set->this_.getTarget() != nullptr) set->this_.set(nullptr);
+    set->readOnly_ = false;
+    set->resetForReuse();
+    set->refCount.store(0, std::memory_order_relaxed);
+    // Dropping a value may have retired another scope into the place:
+    // then this one ends.
+    VarSetFrame::Spare& spare = VarSetFrame::spare_;
+    if (spare.set == nullptr && !spare.closed) {
+      scopeSpareDrainer.arm();
+      spare.set = set;
+      return;
+    }
+  }
+#endif
+  delete set;
 }
 
 void VarSet::makeFrame(const std::string* names, size_t n, uint64_t key) {
   frameSize_ = n;
   frameKey_ = key;
-#if KEL_BLOCK_CACHE
-  VarSetFrame::Spare& spare = VarSetFrame::spare_;
-  if (spare.key == key && spare.frame != nullptr) {
-    frame_ = spare.frame;
-    spare.frame = nullptr;
-    spare.key = 0;
-    return;
-  }
-#endif
-  frame_ = static_cast<unsigned char*>(::operator new(kFrameStride * kMaxFrame));
+  frame_ = static_cast<unsigned char*>(::operator new(kFrameStride * n));
   for (size_t i = 0; i < n; i++) {
     auto* e = new (frame_ + i * kFrameStride) Entry;
     e->framed = true;

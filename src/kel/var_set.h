@@ -95,6 +95,15 @@ class VarSet final : public AbstractVarSet {
   // (the function's call scopes); unique for the life of the process.
   void makeFrame(const std::string* names, size_t n, uint64_t key);
   [[nodiscard]] uint64_t frameKey() const { return frameKey_; }
+  // A new set with a frame (makeFrame's arguments), for a call's scope: the
+  // thread's spare when it has that key (a set of the same function's
+  // earlier call, emptied and given a new serial), else made.
+  [[nodiscard]] static VarSet* makeCallScope(const std::string* names, size_t n, uint64_t key);
+  // Ends a set whose one count the caller holds and gives up, its parent
+  // handed back already (AbstractVarSet::releaseParent): a call scope is
+  // emptied and kept as the thread's spare when the place is free, any
+  // other set is deleted.
+  static void retire(VarSet* set);
   // The index of the defined frame entry of that name, or -1.
   [[nodiscard]] int frameIndexOf(const char* name) const;
   // defineValue(name, value) for the name of frame entry `index`, in place
@@ -188,8 +197,8 @@ class VarSet final : public AbstractVarSet {
   [[nodiscard]] Entry* dormantFrameEntry(const char* name) const;
   // A definition's value moved into `e` (`added`: the entry is new).
   void storeDefinition(Entry* e, bool added, Any& value);
-  // Ends the frame (kept as the thread's spare when it can be).
-  void releaseFrame();
+  // Empties the list (frame entries back to not defined).
+  void dropEntries();
   [[nodiscard]] Entry* frameEntry(size_t index) const {
     return reinterpret_cast<Entry*>(frame_ + index * kFrameStride);
   }

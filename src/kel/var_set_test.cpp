@@ -12,6 +12,7 @@
 
 #include "model/any.h"
 #include "model/any_array.h"
+#include "model/attributes.h"
 #include "model/obj_ref.h"
 
 namespace {
@@ -141,6 +142,44 @@ TEST(VarSetFrame, NextSetOfTheKeyStartsEmpty) {
   ASSERT_TRUE(set.defineValue("x", v));
   EXPECT_EQ(set.frameIndexOf("x"), 0);
   EXPECT_EQ(set.frameIndexOf("a"), -1);
+}
+
+TEST(VarSetFrame, CallScopesStartEmpty) {
+  // A call scope ended and made again for the same function (the thread's
+  // spare, where the cache is on) has nothing of the earlier call.
+  ObjRef keep(new AnyArray());
+  uint64_t serial = 0;
+  for (int turn = 0; turn < 3; turn++) {
+    VarSet* set = VarSet::makeCallScope(kNames.data(), kNames.size(), 900005);
+    EXPECT_NE(set->serial(), serial) << turn;
+    serial = set->serial();
+    EXPECT_EQ(set->get("a"), nullptr) << turn;
+    EXPECT_TRUE(localNames(*set).empty()) << turn;
+    EXPECT_EQ(set->getThis(), nullptr) << turn;
+    EXPECT_FALSE(set->isReadOnly()) << turn;
+    EXPECT_FALSE(set->hasCallLocation()) << turn;
+    EXPECT_EQ(set->refCount, 0) << turn;
+    {
+      Any holder;
+      holder.setRef(new ObjRef(keep.getTarget()));
+      set->defineFrame(0, holder);
+      ASSERT_TRUE(set->define("extra", new Any(1)));
+      set->setThis(new Attributes());
+      set->setLocation("f", Location());
+      set->setReadOnly(true);
+      EXPECT_EQ(keep.getTarget()->refCount, 3);
+    }
+    VarSet::retire(set);
+    EXPECT_EQ(keep.getTarget()->refCount, 1) << turn;
+  }
+  // Another function's scope is made anew.
+  const std::vector<std::string> other = {"x"};
+  VarSet* set = VarSet::makeCallScope(other.data(), other.size(), 900006);
+  Any v(1);
+  ASSERT_TRUE(set->defineValue("x", v));
+  EXPECT_EQ(set->frameIndexOf("x"), 0);
+  EXPECT_EQ(set->frameIndexOf("a"), -1);
+  VarSet::retire(set);
 }
 
 }  // namespace

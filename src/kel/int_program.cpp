@@ -1056,10 +1056,10 @@ op_kTurnEnd:
   if (!parser->charge(loop)) return kFailed;
   p = code;
   goto* kTargets[p->op];
-op_kDefine : {
-  Any value(reg[p->a]);
-  if (!static_cast<const LetOrVarAstNode*>(units_[p->arg].node)->defineInFrame(parser, value)) goto giveUp;
-}
+op_kDefine:
+  if (!static_cast<const LetOrVarAstNode*>(units_[p->arg].node)->defineIntInFrame(parser, reg[p->a], 0)) {
+    goto giveUp;
+  }
   // A definition where some lookup went past (a name read from the caller
   // before its `var`) changes where that name leads.
   if (AbstractVarSet::shapeEpoch() != boundEpoch_) bind(parser);
@@ -1067,21 +1067,16 @@ op_kDefine : {
 op_kDefineCopy : {
   const Any* source = slots[p->a];
   if (source == nullptr || source->getType() != ANY_INT32 || source->isOpaque()) goto giveUp;
-  Any value(source->getInt32());
-  value.setSubtype(source->getSubtype());
-  if (!static_cast<const LetOrVarAstNode*>(units_[p->arg].node)->defineInFrame(parser, value)) goto giveUp;
+  const auto* definition = static_cast<const LetOrVarAstNode*>(units_[p->arg].node);
+  if (!definition->defineIntInFrame(parser, source->getInt32(), source->getSubtype())) goto giveUp;
 }
   if (AbstractVarSet::shapeEpoch() != boundEpoch_) bind(parser);
   KEL_NEXT;
-op_kReturnInt : {
-  Any value(reg[p->a]);
-  parser->storeReturnValue(value);
-}
+op_kReturnInt:
+  parser->storeReturnInt(reg[p->a]);
   KEL_NEXT;
-op_kReturnBool : {
-  Any value(reg[p->a] != 0);
-  parser->storeReturnValue(value);
-}
+op_kReturnBool:
+  parser->storeReturnBool(reg[p->a] != 0);
   KEL_NEXT;
 op_kFinish:
   return kDone;

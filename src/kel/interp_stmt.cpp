@@ -108,10 +108,20 @@ VarSet* LetOrVarAstNode::definingSet(Parser* parser) const {
   return scope != nullptr ? scope->asVarSet() : nullptr;
 }
 
-bool LetOrVarAstNode::defineInFrame(Parser* parser, Any& value) const {
-  if (frameKey_ == 0 || parser->debugLevel() <= 1) return false;  // traced definitions go the long way
+VarSet* LetOrVarAstNode::frameSet(Parser* parser) const {
+  if (frameKey_ == 0 || parser->debugLevel() <= 1) return nullptr;  // traced definitions go the long way
   VarSet* set = definingSet(parser);
-  return set != nullptr && set->frameKey() == frameKey_ && set->defineFrameValue(frameIndex_, value);
+  return set != nullptr && set->frameKey() == frameKey_ ? set : nullptr;
+}
+
+bool LetOrVarAstNode::defineInFrame(Parser* parser, Any& value) const {
+  VarSet* set = frameSet(parser);
+  return set != nullptr && set->defineFrameValue(frameIndex_, value);
+}
+
+bool LetOrVarAstNode::defineIntInFrame(Parser* parser, int value, int subtype) const {
+  VarSet* set = frameSet(parser);
+  return set != nullptr && set->defineFrameInt(frameIndex_, value, subtype);
 }
 
 int StmtListAstNode::runEntries(Parser* parser, size_t start) const {

@@ -152,6 +152,15 @@ class Parser {
     value.clear();
     hasReturnValue_ = true;
   }
+  // storeReturnValue of a fresh integer or boolean.
+  void storeReturnInt(int value) {
+    returnValue_.set(value);
+    hasReturnValue_ = true;
+  }
+  void storeReturnBool(bool value) {
+    returnValue_.set(value);
+    hasReturnValue_ = true;
+  }
   [[nodiscard]] bool takeReturnValue(Any& out) {
     if (!hasReturnValue_) return false;
     if (!out.copyPlainFrom(returnValue_)) out.takeFrom(returnValue_);

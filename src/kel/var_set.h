@@ -110,6 +110,25 @@ class VarSet final : public AbstractVarSet {
   // (no list entry can hold a frame entry's name: definitions of it land in
   // the frame entry). False, changing nothing, when the set is read-only.
   bool defineFrameValue(int index, Any& value);
+  // The same for a 32-bit integer with subtype `subtype` (false as well
+  // for an entry holding a sub-set: the long way then).
+  bool defineFrameInt(int index, int value, int subtype) {
+    if (readOnly_ || index < 0 || static_cast<size_t>(index) >= frameSize_) return false;
+    Entry* e = frameEntry(static_cast<size_t>(index));
+    if (!e->linked) {
+      // As findOrAdd adds an entry.
+      e->linked = true;
+      e->next = entries_;
+      entries_ = e;
+      noteGrowthHere();
+      e->hasValue = true;
+    } else if (!e->hasValue) {
+      return false;
+    }
+    e->value.set(value);
+    if (subtype != 0) e->value.setSubtype(subtype);
+    return true;
+  }
   // For a name that resolveSlot found at `ownIndex` (a frame index) in a
   // set of the same frame key: the variable now, or null when the entry is
   // not defined (a later definition then moves the shape epoch) or the set

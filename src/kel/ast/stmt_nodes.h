@@ -86,9 +86,14 @@ class LetOrVarAstNode : public StmtAstNode {
   // defined it after evaluating `value`. False, changing nothing, when it
   // cannot (no such frame, tracing, a read-only set).
   [[nodiscard]] bool defineInFrame(Parser* parser, Any& value) const;
+  // The same with a 32-bit integer of subtype `subtype`.
+  [[nodiscard]] bool defineIntInFrame(Parser* parser, int value, int subtype) const;
 
  private:
   [[nodiscard]] VarSet* definingSet(Parser* parser) const;
+  // definingSet when it is a frame of the key the last definition landed
+  // in and nothing is traced, else null.
+  [[nodiscard]] VarSet* frameSet(Parser* parser) const;
 
  private:
   std::string name_;

@@ -3,12 +3,14 @@
 #include "kel/int_program.h"
 
 #include <cstring>
+#include <typeinfo>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "kel/abstract_var_set.h"
 #include "kel/ast/stmt_nodes.h"
+#include "kel/function.h"
 #include "kel/interp.h"
 #include "kel/parser.h"
 #include "kel/var_set.h"
@@ -76,12 +78,13 @@ constexpr int kMaxNesting = 64;
 //   kReturnInt      the return value is the integer a
 //   kReturnBool     the return value is the boolean a
 //   kFinish         a function body's end
+//   kCall           call site `arg`: name = f(arguments), the unit's last operation
 #define KEL_INT_PROGRAM_OPS(X)                                                                         \
   X(kFail)                                                                                             \
   X(kLoadInt) X(kLoadBool) X(kMember) X(kElement) X(kIntNode) X(kCondNode) X(kMove) X(kNegate) X(kNot) \
       X(kJumpIfZero) X(kJumpIfNotZero) X(kStore) X(kStep) X(kStoreMember) X(kStoreElement) X(kJump)    \
           X(kExitIfZero) X(kGeneral) X(kBodyEnd) X(kTurnEnd) X(kDefine) X(kDefineCopy) X(kReturnInt)    \
-              X(kReturnBool) X(kFinish)
+              X(kReturnBool) X(kFinish) X(kCall)
 
 enum IntProgram::Op : uint8_t {
 #define KEL_OP_CODE(op) op,
@@ -518,6 +521,49 @@ class IntProgramBuilder {
     return op(IntProgram::kStoreElement, name, position, 0, value) >= 0;
   }
 
+  // `name = f(arguments)`: f a name, each argument a name, an integer
+  // operator expression or an integer literal.
+  static bool isCallForm(const ExprAstNode* e) {
+    if (e->getType() != AstNode::ASSIGNMENT_EXPR) return false;
+    const auto* assignment = static_cast<const AssignmentExprAstNode*>(e);
+    if (assignment->target()->getType() != AstNode::IDENT || assignment->value()->getType() != AstNode::FN_CALL) {
+      return false;
+    }
+    const auto* call = static_cast<const FnCallAstNode*>(assignment->value());
+    if (!call->calleeIsName() || call->isNew() || call->hasMemberName()) return false;
+    for (const ExprPtr& argument : call->args()) {
+      AstNode::Kind kind = argument->getType();
+      if (kind == AstNode::LITERAL) {
+        // A fresh integer, as the literal's value is.
+        const Any& v = static_cast<const LiteralAstNode*>(argument.get())->token().value;
+        if (v.getType() != ANY_INT32 || v.isOpaque() || v.getSubtype() != 0) return false;
+      } else if (kind != AstNode::IDENT && !AstNode::isIntOperator(kind)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  bool emitCall(const AssignmentExprAstNode* assignment) {
+    const auto* call = static_cast<const FnCallAstNode*>(assignment->value());
+    IntProgram::CallSite site;
+    site.assignment = assignment;
+    site.call = call;
+    for (const ExprPtr& argument : call->args()) {
+      if (argument->getType() == AstNode::IDENT) {
+        int name = nameIndex(static_cast<const IdentAstNode*>(argument.get()));
+        if (name < 0) return false;
+        site.arguments.push_back(-1 - name);
+      } else {
+        int reg = emitInt(argument.get(), 1);
+        if (reg < 0) return false;
+        site.arguments.push_back(reg);
+      }
+    }
+    p_.calls_.push_back(std::move(site));
+    return op(IntProgram::kCall, 0, 0, static_cast<int32_t>(p_.calls_.size() - 1), 0) >= 0;
+  }
+
   // The loop's step: in the program when it can be, else run the ordinary
   // way.
   bool emitEffect(const ExprAstNode* e) {
@@ -535,6 +581,11 @@ class IntProgramBuilder {
         const auto* s = static_cast<const AssignmentStmtAstNode*>(statement);
         if (s->declaresFunction()) return general(statement);
         const ExprAstNode* e = s->expression();
+        if (isCallForm(e)) {
+          int outer = unit_;
+          int unit = newUnit(IntProgram::kStatementUnit, statement);
+          return unit >= 0 && emitCall(static_cast<const AssignmentExprAstNode*>(e)) && endUnit(unit, outer);
+        }
         if (effectForm(e) == kNoForm) return general(statement);
         int outer = unit_;
         int unit = newUnit(IntProgram::kStatementUnit, statement);
@@ -969,6 +1020,28 @@ bool IntProgram::runCall(Parser* parser, Any* const* args, int* out) const {
   return evaluate(parser, out);
 }
 
+bool IntProgram::runCallSite(Parser* parser, const CallSite& site, Translatable* function) const {
+  // As AssignmentExprAstNode::assign and FnCallAstNode::evalValue check
+  // before the call.
+  if (!parser->stackRoom(site.assignment) || !parser->stackRoom(site.call) || !parser->charge(site.call)) {
+    return false;
+  }
+  ObjRef hold(function);  // the body may drop the variable's reference
+  interp::Arguments arguments(site.arguments.size());
+  for (size_t i = 0; i < site.arguments.size(); i++) {
+    int argument = site.arguments[i];
+    if (argument < 0) {
+      kelCopyValue(arguments[i], *slots_[-1 - argument]);
+    } else {
+      arguments[i].set(registers_[argument]);
+    }
+  }
+  Any result;
+  int rc = static_cast<Function*>(function)->invoke(parser, site.call->location(), arguments.pointers(), result);
+  if (rc != 0) return interp::fail(parser, site.call, interp::kEval, rc);
+  return interp::assignToName(parser, site.assignment, result);
+}
+
 IntProgram::LoopResult IntProgram::runLoop(Parser* parser, const StmtAstNode* loop) const {
   AbstractVarSet* scope = parser->getCurrentScope();
   // A flag already pending (the embedding's) stops a body after its first
@@ -1080,6 +1153,25 @@ op_kReturnBool:
   KEL_NEXT;
 op_kFinish:
   return kDone;
+op_kCall : {
+  // Nothing has happened yet that the statement run the ordinary way would
+  // not do again: the callee must be a kel Function and every argument a
+  // value to pass (a variable holding null may be a frame entry not
+  // defined yet).
+  const CallSite& site = calls_[p->arg];
+  const Any* callee = static_cast<const IdentAstNode*>(site.call->target())->variable(parser);
+  Translatable* function = callee != nullptr ? interp::refTarget(*callee) : nullptr;
+  if (function == nullptr || typeid(*function) != typeid(Function) || scope->asVarSet() == nullptr) goto giveUp;
+  for (int argument : site.arguments) {
+    if (argument < 0 && (slots[-1 - argument] == nullptr || slots[-1 - argument]->isNull())) goto giveUp;
+  }
+  unit = unitOf_[p - code];
+  if (!runCallSite(parser, site, function)) return kFailed;
+  p = code + (parser->flags() != 0 ? bodyEnd_ : units_[unit].resume);
+  // What ran may have changed the scopes.
+  if (scope->serial() != boundScope_ || AbstractVarSet::shapeEpoch() != boundEpoch_) bind(parser);
+  goto* kTargets[p->op];
+}
 #undef KEL_GIVE_UP
 #undef KEL_NEXT
 #undef KEL_CASE

@@ -157,6 +157,18 @@ class IntProgram {
   std::vector<const ExprAstNode*> nodes_;  // subtrees run by their own fast forms
   std::vector<Unit> units_;                // loop programs: the units
   std::vector<const char*> texts_;         // member names stored into (the tree's texts)
+  // A statement `name = f(arguments)` run in the program: f a name, each
+  // argument a name (its value copied as it is) or an integer expression.
+  struct CallSite {
+    const AssignmentExprAstNode* assignment;
+    const FnCallAstNode* call;
+    std::vector<int> arguments;  // a register, or -1 - the index of a name
+  };
+  std::vector<CallSite> calls_;
+  // The call of `site` from `function` (a kel Function) with the arguments
+  // in the registers and names, and the store of its result, as the
+  // statement runs them from its checks on; false with the error stored.
+  [[nodiscard]] bool runCallSite(Parser* parser, const CallSite& site, Translatable* function) const;
   std::vector<uint16_t> unitOf_;           // per operation, its unit
   int32_t bodyEnd_ = 0;                    // the operation after the body
   const StmtAstNode* body_ = nullptr;

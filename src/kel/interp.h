@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "kel/abstract_var_set.h"
 #include "kel/ast/expr_nodes.h"
@@ -114,6 +116,54 @@ inline Translatable* refTarget(const Any& value) {
 // text copied with its type word, a reference sharing its target), built in
 // place instead of on the heap.
 void referenceInto(Any& out, const Any& source);
+
+// The evaluated arguments of one call: a null-terminated array of plain
+// values, on the stack for the common short lists (only the values in use
+// are constructed).
+class Arguments {
+ public:
+  explicit Arguments(size_t n) : n_(n) {
+    Any* store;
+    if (n > kInline) {
+      heap_ = std::make_unique<Any[]>(n);
+      pointersHeap_ = std::make_unique<Any*[]>(n + 1);
+      store = heap_.get();
+      pointers_ = pointersHeap_.get();
+    } else {
+      store = reinterpret_cast<Any*>(inline_);
+      pointers_ = pointersInline_;
+    }
+    for (size_t i = 0; i < n; i++) {
+      if (n <= kInline) new (&store[i]) Any();
+      pointers_[i] = &store[i];
+    }
+    pointers_[n] = nullptr;
+  }
+  ~Arguments() {
+    if (n_ <= kInline) {
+      Any* store = reinterpret_cast<Any*>(inline_);
+      for (size_t i = 0; i < n_; i++) store[i].~Any();
+    }
+  }
+  Arguments(const Arguments&) = delete;
+  Arguments& operator=(const Arguments&) = delete;
+  Any** pointers() { return pointers_; }
+  Any& operator[](size_t i) { return *pointers_[i]; }
+  [[nodiscard]] size_t size() const { return n_; }
+
+ private:
+  static constexpr size_t kInline = 6;
+  size_t n_;
+  alignas(Any) unsigned char inline_[kInline * sizeof(Any)];
+  Any* pointersInline_[kInline + 1];
+  std::unique_ptr<Any[]> heap_;
+  std::unique_ptr<Any*[]> pointersHeap_;
+  Any** pointers_;  // pointersInline_ or pointersHeap_
+};
+
+// name = value with the value already made (the assignment `node` of a
+// name in the interpreter's own sets): the variable the name reaches now.
+[[nodiscard]] bool assignToName(Parser* parser, const AssignmentExprAstNode* node, Any& value);
 
 // Moves `from` into `to` (from is left null).
 inline void moveValue(Any& to, Any& from) {

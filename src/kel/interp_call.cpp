@@ -23,50 +23,6 @@ namespace {
 
 constexpr int kIsSetFunctionId = 9831;
 
-// The evaluated arguments of one call: a null-terminated array of plain
-// values, on the stack for the common short lists (only the values in use
-// are constructed).
-class Arguments {
- public:
-  explicit Arguments(size_t n) : n_(n) {
-    Any* store;
-    if (n > kInline) {
-      heap_ = std::make_unique<Any[]>(n);
-      pointersHeap_ = std::make_unique<Any*[]>(n + 1);
-      store = heap_.get();
-      pointers_ = pointersHeap_.get();
-    } else {
-      store = reinterpret_cast<Any*>(inline_);
-      pointers_ = pointersInline_;
-    }
-    for (size_t i = 0; i < n; i++) {
-      if (n <= kInline) new (&store[i]) Any();
-      pointers_[i] = &store[i];
-    }
-    pointers_[n] = nullptr;
-  }
-  ~Arguments() {
-    if (n_ <= kInline) {
-      Any* store = reinterpret_cast<Any*>(inline_);
-      for (size_t i = 0; i < n_; i++) store[i].~Any();
-    }
-  }
-  Arguments(const Arguments&) = delete;
-  Arguments& operator=(const Arguments&) = delete;
-  Any** pointers() { return pointers_; }
-  Any& operator[](size_t i) { return *pointers_[i]; }
-  [[nodiscard]] size_t size() const { return n_; }
-
- private:
-  static constexpr size_t kInline = 6;
-  size_t n_;
-  alignas(Any) unsigned char inline_[kInline * sizeof(Any)];
-  Any* pointersInline_[kInline + 1];
-  std::unique_ptr<Any[]> heap_;
-  std::unique_ptr<Any*[]> pointersHeap_;
-  Any** pointers_;  // pointersInline_ or pointersHeap_
-};
-
 // f(...) where f is a variable holding a kel Function: the function is
 // held by a counted reference on the stack for the whole call (the
 // arguments or the body may drop the variable's), the result moved

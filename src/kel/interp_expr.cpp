@@ -663,11 +663,9 @@ int assignToContainer(Parser* parser, const AssignmentExprAstNode* node, Any* re
 
 }  // namespace
 
-namespace {
-
-// name = value with the value already made: the variable the name reaches
-// now (the value may have run code that changed the scopes).
-[[gnu::noinline]] bool assignToName(Parser* parser, const AssignmentExprAstNode* node, Any& value) {
+// The value may have run code that changed the scopes: the variable the
+// name reaches now.
+bool interp::assignToName(Parser* parser, const AssignmentExprAstNode* node, Any& value) {
   const auto* ident = static_cast<const IdentAstNode*>(node->target());
   if (Any* variable = ident->variable(parser)) {
     moveValue(*variable, value);
@@ -685,6 +683,8 @@ namespace {
   if (!set->VarSet::assignValue(ident->name().c_str(), value)) return fail(parser, node, kReference, 46);
   return true;
 }
+
+namespace {
 
 // name = value for a value without the integer fast form.
 [[gnu::noinline]] bool assignValueToName(Parser* parser, const AssignmentExprAstNode* node, Any* result) {

@@ -892,11 +892,15 @@ inline bool boolIn(const Any* value, int* out) {
 
 // name.member of an array or attribute set in the variable, or the length
 // of a text in it (as MemberDerefAstNode::evalInt reads them).
+[[gnu::noinline]] bool textLengthMember(const Any* variable, const MemberDerefAstNode* node, int* out) {
+  return static_cast<const IdentAstNode*>(node->member())->name() == "length" && interp::textLength(variable, out);
+}
+
 bool memberInt(const Any* variable, const MemberDerefAstNode* node, int* out) {
   if (variable == nullptr) return false;
   const Translatable* target = interp::refTarget(*variable);
+  if (target == nullptr) return textLengthMember(variable, node, out);
   const char* name = static_cast<const IdentAstNode*>(node->member())->name().c_str();
-  if (target == nullptr) return std::strcmp(name, "length") == 0 && interp::textLength(variable, out);
   int id = target->getObjectID();
   if (id == OBJ_ATTRIBUTES_ID) return intIn(static_cast<const Attributes*>(target)->getAttribute(name), out);
   if (id != OBJ_ANYARRAY_ID || std::strcmp(name, "length") != 0) return false;

@@ -4,7 +4,11 @@
 // dates and regular expressions. Each script's top level runs once, untimed;
 // an iteration calls its `bench()`. Both engines must give the same result.
 // After the runs a table gives kel's time as a ratio to Duktape's (CPU time
-// of the benchmark thread per iteration; the goal is <= 1.0). A script that
+// of the benchmark thread per iteration, the median of the repetitions; the
+// goal is <= 1.0). Unless told otherwise each benchmark runs 5 times and the
+// repetitions of both engines take turns in a random order: this machine's
+// speed comes and goes in phases longer than one run, and a phase then
+// lands on both engines alike instead of on whichever ran during it. A script that
 // kel cannot run yet (a built-in it lacks) is skipped with kel's error.
 //   build/bin/bench_kel --benchmark_min_time=0.5
 //   build/bin/bench_kel --once=kel/calls     (one call of bench(), no
@@ -165,9 +169,18 @@ class DuktapeEngine : public Engine {
 #endif
 
 struct Outcome {
-  double seconds = 0;  // CPU time per iteration, 0 when not run
+  double seconds = 0;  // CPU time per iteration, 0 when not run: the last run's
+  std::vector<double> runs;  // every repetition's
   std::string result;
   std::string skipped;
+  // The median of the repetitions (0 when none ran).
+  [[nodiscard]] double median() const {
+    if (runs.empty()) return 0;
+    std::vector<double> sorted = runs;
+    std::sort(sorted.begin(), sorted.end());
+    size_t n = sorted.size();
+    return n % 2 == 1 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
+  }
 };
 
 std::map<std::string, std::map<std::string, Outcome>>& outcomes() {
@@ -203,6 +216,7 @@ void runScript(benchmark::State& state, const std::string& engineName, const std
     }
   }
   outcome.seconds = (threadCpuSeconds() - start) / static_cast<double>(state.iterations());
+  outcome.runs.push_back(outcome.seconds);
   auto& row = outcomes()[script];
   auto duk = row.find("duktape");
   if (engineName == "kel" && duk != row.end() && duk->second.seconds > 0) {
@@ -234,6 +248,8 @@ void printSummary() {
     };
     Outcome kel = get("kel");
     Outcome duk = get("duktape");
+    kel.seconds = kel.median();
+    duk.seconds = duk.median();
     std::string note;
     if (!kel.skipped.empty()) note = "kel: " + kel.skipped;
     if (!duk.skipped.empty()) note += (note.empty() ? "" : "; ") + std::string("duktape: ") + duk.skipped;
@@ -288,8 +304,21 @@ int main(int argc, char** argv) {
       })->Unit(benchmark::kMillisecond);
     }
   }
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  std::vector<char*> args(argv, argv + argc);
+  bool interleavingGiven = false;
+  bool repetitionsGiven = false;
+  for (int i = 1; i < argc; i++) {
+    if (std::strncmp(argv[i], "--benchmark_enable_random_interleaving", 38) == 0) interleavingGiven = true;
+    if (std::strncmp(argv[i], "--benchmark_repetitions", 23) == 0) repetitionsGiven = true;
+  }
+  static char interleave[] = "--benchmark_enable_random_interleaving=true";
+  static char repetitions[] = "--benchmark_repetitions=5";
+  if (!interleavingGiven) args.push_back(interleave);
+  if (!repetitionsGiven) args.push_back(repetitions);
+  int count = static_cast<int>(args.size());
+  args.push_back(nullptr);
+  benchmark::Initialize(&count, args.data());
+  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   printSummary();

@@ -1,6 +1,8 @@
 #include "kel/member_names.h"
 
 #include <cstring>
+#include <string_view>
+#include <unordered_map>
 
 namespace {
 
@@ -25,8 +27,13 @@ const char* kelMemberName(int index) { return index >= 0 && index < KM_COUNT ? k
 
 int kelMemberIndex(const char* name) {
   if (name == nullptr) return -1;
-  for (int i = 0; i < KM_COUNT; i++) {
-    if (std::strcmp(kNames[i], name) == 0) return i;
-  }
-  return -1;
+  // Looked up on every member call of a built-in: a hash rather than a
+  // walk of the 85 names.
+  static const std::unordered_map<std::string_view, int>* const byName = [] {
+    auto* map = new std::unordered_map<std::string_view, int>();  // never destroyed: used while the process exits
+    for (int i = 0; i < KM_COUNT; i++) map->emplace(kNames[i], i);
+    return map;
+  }();
+  auto it = byName->find(std::string_view(name));
+  return it != byName->end() ? it->second : -1;
 }

@@ -125,11 +125,14 @@ Any* PrototypeRegistry::findPrototypeByName(const char* name) {
 bool PrototypeRegistry::isFunctionOf(const Translatable* object, const char* name) {
   if (object == nullptr || name == nullptr) return false;
   int id = object->getObjectID();
+  // Member lists hold indexes of the shared table: a name outside it is
+  // no member of any.
+  int wanted = kelMemberIndex(name);
+  if (wanted < 0) return false;
   for (Entry* e : registry().entries) {
     if (e->isAlias || e->objectId != id) continue;
     for (int index : e->members) {
-      const char* member = kelMemberName(index);
-      if (member != nullptr && std::strcmp(member, name) == 0) return true;
+      if (index == wanted) return true;
     }
   }
   return false;

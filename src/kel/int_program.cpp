@@ -3,8 +3,8 @@
 #include "kel/int_program.h"
 
 #include <cstring>
-#include <typeinfo>
 #include <string>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -804,8 +804,9 @@ void IntProgram::bind(Parser* parser) const {
   VarSet* set = sameEpoch ? scope->asVarSet() : nullptr;
   if (set != nullptr && boundFrame_ != 0 && set->frameKey() == boundFrame_) {
     // The next call of the function whose frame held every name: each is
-    // at its index again (an entry not defined yet binds to nothing, and
-    // its definition moves the epoch).
+    // at its index again (an entry not defined yet binds to its null value,
+    // which the program neither reads nor stores into, so its definition
+    // changes nothing bound here).
     for (size_t i = 0, n = names_.size(); i < n; i++) slots_[i] = set->frameSlot(ownIndex_[i]);
     boundScope_ = scope->serial();
     return;
@@ -1169,12 +1170,11 @@ op_kCall : {
   for (int argument : site.arguments) {
     if (argument < 0 && (slots[-1 - argument] == nullptr || slots[-1 - argument]->isNull())) goto giveUp;
   }
-  unit = unitOf_[p - code];
+  int32_t resume = units_[unitOf_[p - code]].resume;
   if (!runCallSite(parser, site, function)) return kFailed;
-  p = code + (parser->flags() != 0 ? bodyEnd_ : units_[unit].resume);
-  // What ran may have changed the scopes.
-  if (scope->serial() != boundScope_ || AbstractVarSet::shapeEpoch() != boundEpoch_) bind(parser);
-  goto* kTargets[p->op];
+  // A flag (break, continue, the embedding's) ends the body.
+  p = code + (parser->flags() != 0 ? bodyEnd_ : resume);
+  goto afterUnit;
 }
 #undef KEL_GIVE_UP
 #undef KEL_NEXT
@@ -1205,10 +1205,11 @@ ordinary : {
       p = code + u.resume;
       break;
   }
+}
+afterUnit:
   // What ran may have changed the scopes.
   if (scope->serial() != boundScope_ || AbstractVarSet::shapeEpoch() != boundEpoch_) bind(parser);
   goto* kTargets[p->op];
-}
 }
 #undef KEL_OP_CASE
 #undef KEL_INT_PROGRAM_EXPRESSION_CASES

@@ -133,6 +133,11 @@ class IntProgram {
   void prepareStatements(const StmtAstNode* body, int registerCount);
   // Sets boundFrame_ after a binding from `set`.
   void noteFrame(VarSet* set) const;
+  struct CallSite;
+  // The call of `site` from `function` (a kel Function) with the arguments
+  // in the registers and names, and the store of its result, as the
+  // statement runs them from its checks on; false with the error stored.
+  [[nodiscard]] bool runCallSite(Parser* parser, const CallSite& site, Translatable* function) const;
 
   // The operations of run() and runCall() once the names are bound.
   [[nodiscard]] bool evaluate(Parser* parser, int* out) const;
@@ -165,10 +170,6 @@ class IntProgram {
     std::vector<int> arguments;  // a register, or -1 - the index of a name
   };
   std::vector<CallSite> calls_;
-  // The call of `site` from `function` (a kel Function) with the arguments
-  // in the registers and names, and the store of its result, as the
-  // statement runs them from its checks on; false with the error stored.
-  [[nodiscard]] bool runCallSite(Parser* parser, const CallSite& site, Translatable* function) const;
   std::vector<uint16_t> unitOf_;           // per operation, its unit
   int32_t bodyEnd_ = 0;                    // the operation after the body
   const StmtAstNode* body_ = nullptr;

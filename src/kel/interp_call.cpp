@@ -299,27 +299,28 @@ int Function::invoke(Parser* parser, const Location& at, Any** args, Any& out) {
   VarSet* set = parser->debugLevel() > 1 ? scope->asVarSet() : nullptr;
   Any** arg = args;
   if (framed) {
-    // The parameters are the frame's first entries.
+    // The parameters are the frame's first entries; missing arguments
+    // leave theirs not defined.
     for (size_t i = 0, n = parameters_.size(); i < n && arg != nullptr && *arg != nullptr; i++, ++arg) {
       set->defineFrame(i, **arg);
     }
-    arg = nullptr;
-  }
-  for (const std::string& name : parameters_) {
-    if (arg == nullptr || *arg == nullptr) break;  // missing arguments stay undefined (or are bound)
-    if (set != nullptr && distinctParameters_) {
-      set->defineNew(name.c_str(), name.size(), **arg);  // the scope is new: no entry of that name yet
+  } else {
+    for (const std::string& name : parameters_) {
+      if (arg == nullptr || *arg == nullptr) break;  // missing arguments stay undefined
+      if (set != nullptr && distinctParameters_) {
+        set->defineNew(name.c_str(), name.size(), **arg);  // the scope is new: no entry of that name yet
+        ++arg;
+        continue;
+      }
+      Any value;
+      kelCopyValue(value, **arg);
+      if (set != nullptr) {
+        (void)set->defineValue(name.c_str(), value);
+      } else {
+        (void)parser->defineValue(name.c_str(), value, 1);
+      }
       ++arg;
-      continue;
     }
-    Any value;
-    kelCopyValue(value, **arg);
-    if (set != nullptr) {
-      (void)set->defineValue(name.c_str(), value);
-    } else {
-      (void)parser->defineValue(name.c_str(), value, 1);
-    }
-    ++arg;
   }
   // The call site stays valid while the scope is in use: the calling tree
   // and this function outlive the call.

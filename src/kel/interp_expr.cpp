@@ -421,10 +421,11 @@ bool MemberDerefAstNode::evalValue(Parser* parser, Any& out) const {
       return true;
     }
     // text.length of a text in a variable, without copying the text.
+    const auto* member = static_cast<const IdentAstNode*>(member_.get());
     int length;
-    if (object_->getType() == IDENT && static_cast<const IdentAstNode*>(member_.get())->name() == "length" &&
+    if (object_->getType() == IDENT && member->name() == "length" &&
         textLength(peekName(parser, static_cast<const IdentAstNode*>(object_.get())), &length) &&
-        static_cast<const IdentAstNode*>(member_.get())->registeredPrototype() == nullptr) {
+        member->registeredPrototype() == nullptr) {
       if (!parser->stackRoom(this)) return false;
       out.set(length);
       return true;

@@ -97,10 +97,6 @@ void copyValue(Any& out, const Any& source) {
 
 }  // namespace
 
-// A frame entry takes a fixed stride: the entry and a name of up to
-// kFrameName - 1 bytes.
-
-
 void kelCopyValueSlow(Any& out, const Any& source) { copyValue(out, source); }
 
 // ---- AbstractVarSet defaults and the object protocol
@@ -181,9 +177,7 @@ void VarSet::dropEntries() {
   while (e != nullptr) {
     Entry* next = e->next;
     if (e->framed) {
-      e->dropValue();
-      if (e->subSet.getTarget() != nullptr) e->subSet.set(nullptr);
-      e->linked = false;
+      resetFrameEntry(e);
     } else {
       destroy(e);
     }
@@ -275,9 +269,7 @@ void VarSet::makeFrame(const std::string* names, size_t n, uint64_t key) {
 
 void VarSet::defineFrame(size_t index, const Any& value) {
   Entry* e = frameEntry(index);
-  e->linked = true;
-  e->next = entries_;
-  entries_ = e;
+  linkFrameEntry(e);
   e->hasValue = true;
   kelCopyValue(e->value, value);
   noteChangeHere();
@@ -297,9 +289,7 @@ bool VarSet::defineFrameValue(int index, Any& value) {
   bool added = !e->linked;
   if (added) {
     // As findOrAdd adds an entry.
-    e->linked = true;
-    e->next = entries_;
-    entries_ = e;
+    linkFrameEntry(e);
     noteGrowthHere();
   }
   storeDefinition(e, added, value);
@@ -329,10 +319,7 @@ VarSet::Entry* VarSet::dormantFrameEntry(const char* name) const {
 void VarSet::destroy(Entry* entry) {
   if (entry->framed) {
     // Back to not defined: the block keeps it until the set ends.
-    entry->dropValue();
-    if (entry->subSet.getTarget() != nullptr) entry->subSet.set(nullptr);
-    entry->linked = false;
-    entry->next = nullptr;
+    resetFrameEntry(entry);
     return;
   }
   bool cached = entry->cached;
@@ -372,12 +359,12 @@ VarSet::Entry* VarSet::findOrAdd(const char* name, bool* added) {
   if (Entry* e = find(name)) return e;
   Entry* e = frame_ != nullptr ? dormantFrameEntry(name) : nullptr;
   if (e != nullptr) {
-    e->linked = true;
+    linkFrameEntry(e);
   } else {
     e = Entry::make(name);
+    e->next = entries_;
+    entries_ = e;
   }
-  e->next = entries_;
-  entries_ = e;
   *added = true;
   noteGrowthHere();
   return e;

@@ -6,9 +6,8 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
-
 #include <cstdint>
+#include <string>
 
 #include "kel/abstract_var_set.h"
 #include "model/any.h"
@@ -117,9 +116,7 @@ class VarSet final : public AbstractVarSet {
     Entry* e = frameEntry(static_cast<size_t>(index));
     if (!e->linked) {
       // As findOrAdd adds an entry.
-      e->linked = true;
-      e->next = entries_;
-      entries_ = e;
+      linkFrameEntry(e);
       noteGrowthHere();
       e->hasValue = true;
     } else if (!e->hasValue) {
@@ -220,6 +217,19 @@ class VarSet final : public AbstractVarSet {
   void dropEntries();
   [[nodiscard]] Entry* frameEntry(size_t index) const {
     return reinterpret_cast<Entry*>(frame_ + index * kFrameStride);
+  }
+  // A frame entry becomes defined: at the head of the list.
+  void linkFrameEntry(Entry* e) {
+    e->linked = true;
+    e->next = entries_;
+    entries_ = e;
+  }
+  // A frame entry goes back to not defined (out of the list already).
+  static void resetFrameEntry(Entry* e) {
+    e->dropValue();
+    if (e->subSet.getTarget() != nullptr) e->subSet.set(nullptr);
+    e->linked = false;
+    e->next = nullptr;
   }
 
   Entry* entries_ = nullptr;

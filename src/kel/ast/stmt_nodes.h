@@ -95,7 +95,6 @@ class LetOrVarAstNode : public StmtAstNode {
   // in and nothing is traced, else null.
   [[nodiscard]] VarSet* frameSet(Parser* parser) const;
 
- private:
   std::string name_;
   ExprPtr value_;
   DeclKind kind_;
